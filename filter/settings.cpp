@@ -1,0 +1,99 @@
+#include "filter/settings.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <cups/cups.h>
+
+#include "filter/globals.h"
+#include "filter/model_table.h"
+
+int getOptionChoiceIndex(const char* keyword, ppd_file_t* ppd) {
+  ppd_choice_t* choice = ppdFindMarkedChoice(ppd, keyword);
+  if (choice == nullptr) {
+    ppd_option_t* option = ppdFindOption(ppd, keyword);
+    if (option == nullptr) return -1;
+    choice = ppdFindChoice(option, option->defchoice);
+    if (choice == nullptr) return -1;
+  }
+  return std::atoi(choice->choice);
+}
+
+namespace {
+
+// Opens and marks the PPD; on failure says why on standard error.
+ppd_file_t* openMarkedPpd(const char* options) {
+  const char* path = std::getenv("PPD");
+  if (path == nullptr || *path == '\0') {
+    std::fputs("ERROR: No PPD file: the PPD environment variable is not set.\n", stderr);
+    return nullptr;
+  }
+  ppd_file_t* ppd = ppdOpenFile(path);
+  if (ppd == nullptr) {
+    int line = 0;
+    ppd_status_t status = ppdLastError(&line);
+    if (status == PPD_FILE_OPEN_ERROR) {
+      std::fprintf(stderr, "ERROR: Unable to open PPD file \"%s\": %s\n", path,
+                   std::strerror(errno));
+    } else {
+      std::fprintf(stderr, "ERROR: Unable to read PPD file \"%s\": %s on line %d.\n", path,
+                   ppdErrorString(status), line);
+    }
+    return nullptr;
+  }
+  ppdMarkDefaults(ppd);
+  cups_option_t* parsed = nullptr;
+  int count = cupsParseOptions(options, 0, &parsed);
+  if (count > 0) {
+    cupsMarkOptions(ppd, count, parsed);  // conflicts are the PPD's business
+    cupsFreeOptions(count, parsed);
+  }
+  return ppd;
+}
+
+}  // namespace
+
+int initializeSettings(const char* options, JobSettings& settings) {
+  ppd_file_t* ppd = openMarkedPpd(options);
+  if (ppd == nullptr) return kNoPpd;
+
+  settings = JobSettings{};
+  settings.ModelNumber = ppd->model_number;
+  PrinterModel = ppd->model_number;
+  const ModelRow* row = findModel(PrinterModel);
+
+  auto read = [ppd](const char* keyword) { return getOptionChoiceIndex(keyword, ppd); };
+  settings.PageSize = read("PageSize");
+  settings.PageType = read("PageType");
+  settings.Rotation = read("Rotation");
+  // An unsupported model reads the options of the widest profile: the record
+  // is filled all the same, and only the result tells the caller it is not ours.
+  if (row == nullptr || !row->compact) settings.FocusArea = read("FocusArea");
+  if (row == nullptr || row->rleRows != 0) settings.CompPrinting = read("CompPrinting");
+  settings.LogoPosition = read("LogoPosition");
+  settings.LogoJustification = read("LogoJustification");
+  settings.LogoImage = read("LogoImage");
+  settings.LogoWidth = read("LogoWidth");
+  settings.LineFeed = read("LineFeed");
+
+  Profile profile = row == nullptr ? Profile::Full : row->profile;
+  if (profile == Profile::Fixed) {
+    settings.ColorModel = 1;
+  } else {
+    if (profile == Profile::Full) {
+      settings.ColorModel = read("ColorModel");
+      settings.PageCut = read("PageCut");
+    }
+    settings.CashDrawer = read("CashDrawer");
+    settings.CashDrawerOpen = read("CashDrawerOpen");
+    settings.CashDrawer1PulseWidth = read("CashDrawer1PulseWidth");
+    settings.CashDrawer2PulseWidth = read("CashDrawer2PulseWidth");
+  }
+
+  ppdClose(ppd);
+  if (row == nullptr) return kModelUnsupported;
+  std::fprintf(stderr, "TALVERO DEBUG MSG: The Printer Model is : %d\n", PrinterModel);
+  return kModelSupported;
+}

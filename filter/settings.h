@@ -1,0 +1,46 @@
+// Job settings: the PPD's model number and the selected choice of each of the
+// filter's sixteen options, read once per job from the PPD file named by the
+// PPD environment variable, with the job's options marked over its defaults.
+#pragma once
+
+#include <cstdint>
+
+#include <cups/ppd.h>
+
+// Every field is the number at the start of the selected choice keyword of
+// the option of the same name; 0 when the model does not read the option,
+// -1 when the PPD lacks the option or a valid choice.
+struct JobSettings {
+  int32_t ModelNumber;
+  int32_t PageType;
+  int32_t FocusArea;
+  int32_t Rotation;
+  int32_t ColorModel;
+  int32_t CompPrinting;
+  int32_t LogoPosition;
+  int32_t LogoJustification;
+  int32_t LogoImage;
+  int32_t LogoWidth;
+  int32_t LineFeed;
+  int32_t PageSize;
+  int32_t PageCut;
+  int32_t CashDrawer;
+  int32_t CashDrawerOpen;
+  int32_t CashDrawer1PulseWidth;
+  int32_t CashDrawer2PulseWidth;
+};
+
+// Results of initializeSettings.
+constexpr int kModelSupported = 0;
+constexpr int kModelUnsupported = 1;
+// The PPD variable is unset, or names a file that cannot be opened or parsed.
+// A line saying so, with the path, has been written to standard error.
+constexpr int kNoPpd = 2;
+
+// Fills `settings` from the PPD and the job's option string and sets
+// PrinterModel. Returns kModelSupported, kModelUnsupported or kNoPpd.
+int initializeSettings(const char* options, JobSettings& settings);
+
+// The ChoiceNumber of option `keyword` in `ppd` (marked choice, else the
+// default choice), or -1 when the PPD has no such option or choice.
+int getOptionChoiceIndex(const char* keyword, ppd_file_t* ppd);

@@ -1,0 +1,17 @@
+// Cutting a window of whole bytes out of every row of a plane.
+#pragma once
+
+#include <cstdint>
+
+#include <cups/raster.h>
+
+// The centred 64-byte window of each row (bytes B / 2 - 32 to B / 2 + 31),
+// rows packed one after another into `dest`. Geometry from `header`
+// (cupsHeight rows of cupsBytesPerLine bytes, at least 64). Returns 0, or 1
+// when scratch memory could not be had.
+int SelectFocusAreaCenter(const uint8_t* source, uint8_t* dest, const cups_page_header_t& header);
+
+// The right-hand window of each row: the last 64 bytes when the global
+// Rotation is 1 or 3, otherwise the row without its first B / 3 bytes.
+// Returns as SelectFocusAreaCenter.
+int SelectFocusArea(const uint8_t* source, uint8_t* dest, const cups_page_header_t& header);

@@ -1,0 +1,19 @@
+// Turning 1-bit planes by 90, 180 and 270 degrees. A plane is rows of
+// bytes, most significant bit the leftmost dot; every row counts as
+// 8 x bytesPerRow dots, padding dots included.
+#pragma once
+
+#include <cstdint>
+
+// Turns the first `byteCount` bytes of `buffer` by 180 degrees in place:
+// byte k becomes the bit reversal of byte byteCount - 1 - k.
+void rotate180Degree(uint8_t* buffer, uint32_t byteCount);
+
+// Quarter turn clockwise of `rows` rows of `bytesPerRow` bytes into `dest`:
+// 8 x bytesPerRow rows of (rows + 7) / 8 bytes, exactly that many bytes
+// written. `dest` must not overlap `source`. Returns 0, or 1 when scratch
+// memory could not be had (then `dest` is untouched).
+int rotate90Degree(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow);
+
+// Quarter turn counter-clockwise; otherwise as rotate90Degree.
+int rotate270Degree(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow);

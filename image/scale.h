@@ -1,0 +1,13 @@
+// Reducing 1-bit planes by OR over square blocks of dots.
+#pragma once
+
+#include <cstdint>
+
+// One third in each direction: (rows + 2) / 3 rows of bytesPerRow / 3 bytes,
+// each result dot the OR of a 3 x 3 block. Returns 0, or 1 when scratch
+// memory could not be had (then `dest` is untouched).
+int scale100(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow);
+
+// One half in each direction: (rows + 1) / 2 rows of bytesPerRow / 2 bytes,
+// each result dot the OR of a 2 x 2 block. Returns as scale100.
+int scale50(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow);

@@ -1,0 +1,109 @@
+#include "output/stream.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kBufferSize = 64 * 1024;
+
+uint8_t buffer[kBufferSize];
+// Bytes of `buffer` the job has produced; bytes below `sent` are on stdout.
+std::atomic<size_t> fill{0};
+std::atomic<size_t> sent{0};
+static_assert(std::atomic<size_t>::is_always_lock_free);
+
+volatile sig_atomic_t flushing = 0;
+void (*volatile deferredHandler)(int) = nullptr;
+
+std::string* captureSink = nullptr;
+
+// Commits bytes already copied into buffer[fill, fill + count).
+inline void commit(size_t count) {
+  fill.store(fill.load(std::memory_order_relaxed) + count, std::memory_order_release);
+}
+
+}  // namespace
+
+void outFlush() {
+  flushing = 1;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  size_t end = fill.load(std::memory_order_relaxed);
+  size_t done = sent.load(std::memory_order_relaxed);
+  if (captureSink != nullptr) {
+    captureSink->append(reinterpret_cast<const char*>(buffer) + done, end - done);
+    done = end;
+  }
+  while (done < end && deferredHandler == nullptr) {
+    ssize_t n = write(STDOUT_FILENO, buffer + done, end - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      sent.store(done, std::memory_order_release);
+    } else if (!(n < 0 && errno == EINTR)) {
+      break;  // a write error
+    }
+  }
+  void (*handler)(int) = deferredHandler;
+  if (handler == nullptr) {
+    // Whatever could not be written is dropped; the buffer starts empty.
+    sent.store(0, std::memory_order_relaxed);
+    fill.store(0, std::memory_order_release);
+  }
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  flushing = 0;
+  if (handler != nullptr) {
+    deferredHandler = nullptr;
+    handler(SIGTERM);
+  }
+}
+
+bool outDeferSignal(void (*handler)(int)) {
+  if (flushing == 0) return false;
+  deferredHandler = handler;
+  return true;
+}
+
+void outByte(uint8_t byte) {
+  if (fill.load(std::memory_order_relaxed) == kBufferSize) outFlush();
+  buffer[fill.load(std::memory_order_relaxed)] = byte;
+  commit(1);
+}
+
+void outBytes(const uint8_t* data, size_t length) {
+  while (length > 0) {
+    size_t at = fill.load(std::memory_order_relaxed);
+    if (at == kBufferSize) {
+      outFlush();
+      at = 0;
+    }
+    size_t chunk = length < kBufferSize - at ? length : kBufferSize - at;
+    std::memcpy(buffer + at, data, chunk);
+    commit(chunk);
+    data += chunk;
+    length -= chunk;
+  }
+}
+
+void outRepeat(uint8_t byte, size_t count) {
+  while (count > 0) {
+    size_t at = fill.load(std::memory_order_relaxed);
+    if (at == kBufferSize) {
+      outFlush();
+      at = 0;
+    }
+    size_t chunk = count < kBufferSize - at ? count : kBufferSize - at;
+    std::memset(buffer + at, byte, chunk);
+    commit(chunk);
+    count -= chunk;
+  }
+}
+
+void outCapture(std::string* sink) {
+  captureSink = sink;
+  sent.store(0, std::memory_order_relaxed);
+  fill.store(0, std::memory_order_relaxed);
+}

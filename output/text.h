@@ -1,0 +1,8 @@
+// Text jobs: the file's bytes passed to the printer unchanged, with the
+// optional stored logo before and/or after them.
+#pragma once
+
+#include "filter/settings.h"
+
+// Streams the file open on `fd` to the printer in chunks of 1024 bytes.
+void printText(int fd, const JobSettings& settings);
