@@ -1,1 +1,298 @@
-// placeholder
+#include "support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace talvero_test {
+
+namespace fs = std::filesystem;
+
+// ---- bytes ----
+
+Bytes hex(const std::string& text) {
+  Bytes bytes;
+  int pending = -1;
+  for (char c : text) {
+    int digit;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    else continue;
+    if (pending < 0) {
+      pending = digit;
+    } else {
+      bytes.push_back(static_cast<uint8_t>(pending * 16 + digit));
+      pending = -1;
+    }
+  }
+  if (pending >= 0) throw std::invalid_argument("odd number of hex digits: " + text);
+  return bytes;
+}
+
+std::string hexDump(const std::string& bytes, size_t focus, size_t limit) {
+  size_t start = focus > limit / 2 ? focus - limit / 2 : 0;
+  size_t end = std::min(bytes.size(), start + limit);
+  std::string text = start > 0 ? "... " : "";
+  char cell[4];
+  for (size_t i = start; i < end; ++i) {
+    std::snprintf(cell, sizeof cell, "%02X", static_cast<uint8_t>(bytes[i]));
+    text += cell;
+    if (i + 1 < end) text += ' ';
+  }
+  if (end < bytes.size()) text += " ...";
+  return text;
+}
+
+std::string describeMismatch(const std::string& expected, const std::string& actual) {
+  size_t at = 0;
+  while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
+  std::ostringstream out;
+  out << "expected " << expected.size() << " bytes, got " << actual.size()
+      << "; first difference at offset " << at << "\n  expected: " << hexDump(expected, at)
+      << "\n  actual:   " << hexDump(actual, at);
+  return out.str();
+}
+
+std::string toString(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::string repeat(uint8_t byte, size_t count) {
+  return std::string(count, static_cast<char>(byte));
+}
+
+// ---- raster ----
+
+cups_page_header_t makeHeader(uint32_t width, uint32_t height, bool cmyk) {
+  cups_page_header_t header{};
+  std::strcpy(header.MediaClass, "PwgRaster");
+  header.HWResolution[0] = header.HWResolution[1] = 203;
+  header.PageSize[0] = width * 72 / 203;
+  header.PageSize[1] = height * 72 / 203;
+  header.NumCopies = 1;
+  header.cupsWidth = width;
+  header.cupsHeight = height;
+  header.cupsBitsPerColor = 1;
+  header.cupsBitsPerPixel = 1;
+  if (cmyk) {
+    header.cupsColorOrder = CUPS_ORDER_BANDED;
+    header.cupsColorSpace = CUPS_CSPACE_CMYK;
+    header.cupsBytesPerLine = 4 * ((width + 7) / 8);
+  } else {
+    header.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    header.cupsColorSpace = CUPS_CSPACE_K;
+    header.cupsBytesPerLine = (width + 7) / 8;
+  }
+  return header;
+}
+
+RasterPage blankPage(uint32_t width, uint32_t height, bool cmyk) {
+  RasterPage page{makeHeader(width, height, cmyk), {}};
+  page.pixels.assign(size_t{page.header.cupsHeight} * page.header.cupsBytesPerLine, 0);
+  return page;
+}
+
+void writeRaster(const std::string& path, const std::vector<RasterPage>& pages) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot create " + path);
+  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+  for (const RasterPage& page : pages) {
+    cups_page_header_t header = page.header;
+    cupsRasterWriteHeader(raster, &header);
+    if (!page.pixels.empty()) {
+      cupsRasterWritePixels(raster, const_cast<uint8_t*>(page.pixels.data()),
+                            static_cast<unsigned>(page.pixels.size()));
+    }
+  }
+  cupsRasterClose(raster);
+  close(fd);
+}
+
+// ---- PPD ----
+
+void writePpd(const std::string& path, int model, const std::map<std::string, PpdOption>& options) {
+  std::ofstream ppd(path);
+  ppd << "*PPD-Adobe: \"4.3\"\n"
+         "*FormatVersion: \"4.3\"\n"
+         "*FileVersion: \"1.0\"\n"
+         "*LanguageVersion: English\n"
+         "*LanguageEncoding: ISOLatin1\n"
+         "*PCFileName: \"TEST.PPD\"\n"
+         "*Manufacturer: \"Test\"\n"
+         "*Product: \"(Test)\"\n"
+         "*ModelName: \"Test Model\"\n"
+         "*ShortNickName: \"Test Model\"\n"
+         "*NickName: \"Test Model\"\n"
+         "*PSVersion: \"(3010.000) 0\"\n"
+         "*LanguageLevel: \"3\"\n"
+         "*ColorDevice: False\n"
+         "*DefaultColorSpace: Gray\n"
+         "*FileSystem: False\n"
+         "*Throughput: \"1\"\n"
+         "*LandscapeOrientation: Plus90\n"
+         "*TTRasterizer: Type42\n"
+         "*cupsVersion: 2.4\n"
+         "*cupsModelNumber: "
+      << model << "\n*cupsFilter: \"application/vnd.cups-raster 0 rastertoTalvero\"\n";
+  for (const auto& [keyword, option] : options) {
+    std::string fallback = option.choices.empty() ? "" : option.choices.front();
+    ppd << "*OpenUI *" << keyword << "/" << keyword << ": PickOne\n"
+        << "*Default" << keyword << ": "
+        << (option.defaultChoice.empty() ? fallback : option.defaultChoice) << "\n";
+    for (const std::string& choice : option.choices) {
+      ppd << "*" << keyword << " " << choice << "/" << choice << ": \"\"\n";
+    }
+    ppd << "*CloseUI: *" << keyword << "\n";
+  }
+}
+
+std::map<std::string, PpdOption> fixedOptions(const std::map<std::string, std::string>& values) {
+  std::map<std::string, PpdOption> options;
+  for (const auto& [keyword, value] : values) options[keyword] = PpdOption{{value}, ""};
+  return options;
+}
+
+// ---- the filter binary ----
+
+std::string filterPath() {
+  const char* path = std::getenv("TALVERO_FILTER");
+  if (path == nullptr) throw std::runtime_error("TALVERO_FILTER is not set");
+  return path;
+}
+
+std::string fixturePath(const std::string& name) {
+  const char* dir = std::getenv("TALVERO_FIXTURES");
+  if (dir == nullptr) throw std::runtime_error("TALVERO_FIXTURES is not set");
+  return std::string(dir) + "/" + name;
+}
+
+namespace {
+
+struct TempRoot {
+  std::string path;
+  TempRoot() {
+    char pattern[] = "/tmp/talvero-test-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path = pattern;
+  }
+  ~TempRoot() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+};
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+std::string tempDir() {
+  static TempRoot root;
+  static int counter = 0;
+  std::string dir = root.path + "/" + std::to_string(++counter);
+  fs::create_directories(dir);
+  return dir;
+}
+
+RunningFilter startFilter(const FilterCall& call, bool stdinPipe) {
+  RunningFilter running;
+  std::string dir = tempDir();
+  running.outPath = dir + "/stdout";
+  running.errPath = dir + "/stderr";
+
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, "PPD=", 4) != 0) env.emplace_back(*e);
+  }
+  if (!call.ppd.empty()) env.push_back("PPD=" + call.ppd);
+  for (const auto& [key, value] : call.env) env.push_back(key + "=" + value);
+
+  std::vector<std::string> args{"rastertoTalvero"};
+  args.insert(args.end(), call.args.begin(), call.args.end());
+  std::vector<char*> argv, envp;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  int pipeFds[2] = {-1, -1};
+  if (stdinPipe) {
+    if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], STDIN_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
+  } else {
+    std::string in = call.stdinPath.empty() ? "/dev/null" : call.stdinPath;
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, in.c_str(), O_RDONLY, 0);
+  }
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, running.outPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, running.errPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::string program = filterPath();
+  int rc = posix_spawn(&running.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + program);
+  if (stdinPipe) {
+    close(pipeFds[0]);
+    running.stdinFd = pipeFds[1];
+  }
+  return running;
+}
+
+FilterResult waitFilter(RunningFilter& running) {
+  FilterResult result;
+  if (running.stdinFd >= 0) {
+    close(running.stdinFd);
+    running.stdinFd = -1;
+  }
+  int status = 0;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (waitpid(running.pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(running.pid, SIGKILL);
+      waitpid(running.pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  result.out = readFile(running.outPath);
+  result.err = readFile(running.errPath);
+  return result;
+}
+
+FilterResult runFilter(const FilterCall& call) {
+  RunningFilter running = startFilter(call, false);
+  return waitFilter(running);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+}  // namespace talvero_test

@@ -1,0 +1,107 @@
+// Helpers shared by the tests: raster streams written with libcups, small
+// PPD files, a runner for the filter binary, and byte-string utilities.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <cups/raster.h>
+
+namespace talvero_test {
+
+using Bytes = std::vector<uint8_t>;
+
+// ---- bytes ----
+
+// Bytes from a hex string such as "1B 40 0A" (spaces optional).
+Bytes hex(const std::string& text);
+
+// "1B 40 0A ..." for messages; long strings are shortened around `focus`.
+std::string hexDump(const std::string& bytes, size_t focus = 0, size_t limit = 64);
+
+// A readable comparison of two byte strings: lengths and the first difference.
+std::string describeMismatch(const std::string& expected, const std::string& actual);
+
+std::string toString(const Bytes& bytes);
+std::string repeat(uint8_t byte, size_t count);
+
+// ---- raster ----
+
+// A page header for a 1-bit page (monochrome, or banded CMYK when `cmyk`).
+// cupsBytesPerLine follows cupsWidth as libcups requires; for banded CMYK it
+// is four times the bytes of one colour.
+cups_page_header_t makeHeader(uint32_t width, uint32_t height, bool cmyk = false);
+
+struct RasterPage {
+  cups_page_header_t header;
+  Bytes pixels;  // cupsHeight x cupsBytesPerLine bytes (fewer to cut the stream short)
+};
+
+// A page of zeros of the given geometry.
+RasterPage blankPage(uint32_t width, uint32_t height, bool cmyk = false);
+
+// Writes the pages as a CUPS raster stream (cupsRasterOpen in write mode) to
+// `path`. Pixels shorter than the page leave the stream cut off there.
+void writeRaster(const std::string& path, const std::vector<RasterPage>& pages);
+
+// ---- PPD ----
+
+// Writes a PPD for `model` to `path`. `options` maps option keywords to their
+// choice keywords; the first choice is the default unless `defaults` names
+// another (a default that matches no choice is written as given).
+struct PpdOption {
+  std::vector<std::string> choices;
+  std::string defaultChoice;  // empty: the first choice
+};
+void writePpd(const std::string& path, int model, const std::map<std::string, PpdOption>& options);
+
+// Options with single choices: every option the filter reads, each with the
+// given value as its only (and default) choice.
+std::map<std::string, PpdOption> fixedOptions(const std::map<std::string, std::string>& values);
+
+// ---- the filter binary ----
+
+struct FilterResult {
+  int status = -1;      // exit status, or -1 when the process did not exit normally
+  int signal = 0;       // the signal that ended it, if any
+  std::string out;      // standard output
+  std::string err;      // standard error
+};
+
+struct FilterCall {
+  std::vector<std::string> args;  // after the program name: job-id user title copies options [file]
+  std::string ppd;                // value of PPD; empty leaves it unset
+  std::string stdinPath;          // file on standard input; empty: /dev/null
+  std::map<std::string, std::string> env;
+};
+
+// The path of the filter under test (TALVERO_FILTER) and of the fixtures.
+std::string filterPath();
+std::string fixturePath(const std::string& name);
+
+// A fresh temporary directory, removed when the process ends.
+std::string tempDir();
+
+// Runs the filter to completion (at most 60 seconds).
+FilterResult runFilter(const FilterCall& call);
+
+// Starts the filter with standard input from a pipe the caller holds
+// (`stdinFd`, -1 to use call.stdinPath) and standard output into a file;
+// finish with waitFilter.
+struct RunningFilter {
+  pid_t pid = -1;
+  int stdinFd = -1;  // write end of the standard-input pipe, or -1
+  std::string outPath;
+  std::string errPath;
+};
+RunningFilter startFilter(const FilterCall& call, bool stdinPipe);
+FilterResult waitFilter(RunningFilter& running);
+
+// The standard-error lines of a run, without the trailing newlines.
+std::vector<std::string> lines(const std::string& text);
+
+}  // namespace talvero_test
