@@ -1,12 +1,51 @@
-// Stand-in text writer: passes the file through unchanged.
+// Text jobs: the file's bytes go to the printer as they are, never
+// interpreted, with the logo block (logo command of the model's text column)
+// before and/or after them as LogoPosition says. The file is read in chunks
+// of at most 1024 bytes through one fixed buffer, so a file of any length
+// takes constant memory. A 00 byte ends its chunk: neither it nor the rest of
+// that chunk is sent, and the next read starts a fresh chunk.
 #include "output/text.h"
 
 #include <unistd.h>
 
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "filter/model_table.h"
+#include "output/logo.h"
 #include "output/stream.h"
 
-void printText(int fd, const JobSettings&) {
-  uint8_t chunk[1024];
-  ssize_t n;
-  while ((n = read(fd, chunk, sizeof chunk)) > 0) outBytes(chunk, static_cast<size_t>(n));
+namespace {
+
+constexpr size_t kChunkSize = 1024;
+
+// Sends the file from its current position to its end. A read error ends
+// the text as the end of the file would; a read interrupted by a signal that
+// did not end the job is simply repeated.
+void sendText(int fd) {
+  std::array<uint8_t, kChunkSize> chunk;
+  for (;;) {
+    chunk.fill(0);
+    ssize_t got = read(fd, chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return;
+    const void* nul = std::memchr(chunk.data(), 0, static_cast<size_t>(got));
+    size_t length = nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - chunk.data())
+                                   : static_cast<size_t>(got);
+    outBytes(chunk.data(), length);
+  }
+}
+
+}  // namespace
+
+void printText(int fd, const JobSettings& settings) {
+  LogoPlacement placement = logoPlacement(settings.LogoPosition);
+  if (!placement.send) return;  // an unknown position sends nothing and reads nothing
+  const ModelRow& model = currentModel();
+  LogoBlock logo = makeLogoBlock(model.logoText, model.logoKeyBase, settings);
+
+  if (placement.before) sendLogoBlock(logo);
+  sendText(fd);
+  if (placement.after) sendLogoBlock(logo);
 }

@@ -1,0 +1,63 @@
+// The store and print commands of stored graphics, and the band height that
+// keeps every store command within its fields. Frame layouts are given above
+// each writer; two-byte numbers go low byte first.
+#include "output/graphics.h"
+
+#include <cstdio>
+
+#include "output/stream.h"
+
+namespace {
+
+// GS ( L: the prefix of every stored-graphics function.
+constexpr uint8_t kGsParenL[] = {0x1D, 0x28, 0x4C};
+
+// Parameters of function 112 after pL pH: m = 30, fn = 70 (112), a = 30
+// (monochrome/colour raster format), bx = by = 01 (no enlargement).
+constexpr uint8_t kStoreFunction[] = {0x30, 0x70, 0x30, 0x01, 0x01};
+
+// Bytes of function 112 counted by pL pH besides the data: m fn a bx by c xL xH yL yH.
+constexpr uint32_t kStoreParameterBytes = 10;
+
+// Function 50, print the graphics buffer: pL pH = 02 00, m = 30, fn = 32.
+constexpr uint8_t kPrintCommand[] = {0x1D, 0x28, 0x4C, 0x02, 0x00, 0x30, 0x32};
+
+// Band height of pages of 256 rows or more.
+constexpr uint32_t kBandRows = 70;
+// Pages up to this many rows go in one band.
+constexpr uint32_t kSingleBandMaxRows = 255;
+
+}  // namespace
+
+uint32_t storedBandRows(uint32_t height, size_t rowBytes) {
+  uint32_t rows = height <= kSingleBandMaxRows ? height : kBandRows;
+  if (rowBytes == 0) return rows;
+  size_t fitting = kMaxStoreData / rowBytes;
+  return fitting < rows ? static_cast<uint32_t>(fitting) : rows;
+}
+
+// 1D 28 4C pL pH 30 70 30 01 01 c xL xH yL yH d1 ... dk
+//   pL pH = k + 10, k = rows x rowBytes; c = colour; x = width in dots; y = rows
+void sendStoreCommand(uint8_t colour, uint32_t width, uint32_t rows, const uint8_t* data,
+                      size_t rowBytes) {
+  size_t k = rows * rowBytes;
+  outBytes(kGsParenL, sizeof kGsParenL);
+  outLe16(static_cast<uint32_t>(k + kStoreParameterBytes));
+  outBytes(kStoreFunction, sizeof kStoreFunction);
+  outByte(colour);
+  outLe16(width);
+  outLe16(rows);
+  outBytes(data, k);
+}
+
+// 1D 28 4C 02 00 30 32
+void sendPrintCommand() {
+  outBytes(kPrintCommand, sizeof kPrintCommand);
+}
+
+void reportPageTooWide(const char* command, uint32_t width, size_t rowBytes) {
+  std::fprintf(stderr,
+               "TALVERO DEBUG MSG: Page image not printed: rows of %u dots (%zu bytes) are too "
+               "wide for the %s command\n",
+               width, rowBytes, command);
+}

@@ -1,0 +1,146 @@
+// Monochrome page output in one of three forms, chosen per page:
+//
+//   GS v 0 (models marked gsv0):   1D 76 30 00 xL xH yL yH data
+//     x = bytes per row, y = rows; the page in one command.
+//   Compressed raster (CompPrinting 1 on models with a band height):
+//     08 43 52 00 00 00 00 00 wL wH yL yH code 08 43 52 FF 00
+//     w = width in dots, y = rows of the band, code = the band's bytes
+//     run-length coded; one command per band of the model's height.
+//   Stored graphics (CompPrinting 0): GS ( L function 112 with colour '1'
+//     and GS ( L function 50, the page whole up to 255 rows, else in bands
+//     of 70 rows.
+//
+// An rleRows model whose CompPrinting is neither 0 nor 1 gets nothing at all.
+// Each form writes one line on standard error naming it. The rows go out
+// straight from the caller's plane.
+#include "output/gray_page.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <cstdint>
+
+#include "filter/globals.h"
+#include "filter/model_table.h"
+#include "output/compress.h"
+#include "output/graphics.h"
+#include "output/stream.h"
+
+namespace {
+
+// GS v 0, mode 0 (normal size).
+constexpr uint8_t kRasterBitImage[] = {0x1D, 0x76, 0x30, 0x00};
+
+// Header and end marker of the compressed raster command.
+constexpr uint8_t kCompressedHeader[] = {0x08, 0x43, 0x52, 0x00, 0x00, 0x00, 0x00, 0x00};
+constexpr uint8_t kCompressedEnd[] = {0x08, 0x43, 0x52, 0xFF, 0x00};
+
+enum class Form { RasterBitImage, Compressed, Stored, None };
+
+// The form of the page: GS v 0 models always use it; otherwise CompPrinting
+// 1 asks for compression where the model has it, and 0 for stored graphics.
+Form chooseForm(const ModelRow& model, int32_t compPrinting) {
+  if (model.gsv0) return Form::RasterBitImage;
+  if (compPrinting == 1 && model.rleRows != 0) return Form::Compressed;
+  if (compPrinting == 0) return Form::Stored;
+  return Form::None;
+}
+
+// Rows left once whole blank rows at the bottom of the page are dropped.
+// A row that holds any dot stays, and so does every row above it.
+uint32_t rowsWithoutTrailingBlanks(const uint8_t* plane, uint32_t height, size_t rowBytes) {
+  size_t total = height * rowBytes;
+  if (total == 0) return height;
+  size_t zeros = 0;
+  while (zeros < total && plane[total - 1 - zeros] == 0) ++zeros;
+  return height - static_cast<uint32_t>(zeros / rowBytes);
+}
+
+// 1D 76 30 00 xL xH yL yH data, x in bytes. A page of more than FFFF rows
+// goes as several commands of at most FFFF rows, which print one below the
+// other. A page with no row left (nothing but blank rows) sends no command.
+void sendRasterBitImage(const uint8_t* plane, const cups_page_header_t& header) {
+  size_t rowBytes = header.cupsBytesPerLine;
+  uint32_t rows = header.cupsHeight;
+  if (PageType == 0 && (Rotation == 1 || Rotation == 3)) {
+    rows = rowsWithoutTrailingBlanks(plane, rows, rowBytes);
+  }
+  std::fputs("TALVERO DEBUG MSG: START PRINTING\n", stderr);
+  for (uint32_t first = 0; first < rows; first += kMaxField16) {
+    uint32_t count = std::min(rows - first, kMaxField16);
+    outBytes(kRasterBitImage, sizeof kRasterBitImage);
+    outLe16(static_cast<uint32_t>(rowBytes));
+    outLe16(count);
+    outBytes(plane + first * rowBytes, count * rowBytes);
+  }
+}
+
+// Codes one band; CompressData counts its input in 32 bits, so a band larger
+// than that (never one the raster library can deliver) is coded in pieces,
+// which decode to the same bytes.
+void compressBand(const uint8_t* data, size_t length) {
+  constexpr size_t kMaxPiece = UINT32_MAX;
+  while (length > 0) {
+    size_t piece = std::min(length, kMaxPiece);
+    CompressData(data, static_cast<uint32_t>(piece));
+    data += piece;
+    length -= piece;
+  }
+}
+
+// 08 43 52 00 00 00 00 00 wL wH yL yH code 08 43 52 FF 00 per band of
+// `bandRows` rows (the last band holds what is left). The rows field never
+// exceeds the band height, so only the width can be out of range.
+void sendCompressed(const uint8_t* plane, const cups_page_header_t& header, uint32_t bandRows) {
+  size_t rowBytes = header.cupsBytesPerLine;
+  uint32_t height = header.cupsHeight;
+  std::fputs("RLE printing.\n", stderr);
+  for (uint32_t first = 0; first < height; first += bandRows) {
+    uint32_t rows = std::min(height - first, bandRows);
+    outBytes(kCompressedHeader, sizeof kCompressedHeader);
+    outLe16(header.cupsWidth);
+    outLe16(rows);
+    compressBand(plane + first * rowBytes, rows * rowBytes);
+    outBytes(kCompressedEnd, sizeof kCompressedEnd);
+  }
+}
+
+// One store command (colour '1') and one print command per band.
+void sendStored(const uint8_t* plane, const cups_page_header_t& header) {
+  size_t rowBytes = header.cupsBytesPerLine;
+  uint32_t height = header.cupsHeight;
+  uint32_t bandRows = storedBandRows(height, rowBytes);
+  std::fputs("Normal printing.\n", stderr);
+  for (uint32_t first = 0; first < height; first += bandRows) {
+    uint32_t rows = std::min(height - first, bandRows);
+    sendStoreCommand(kFirstColour, header.cupsWidth, rows, plane + first * rowBytes, rowBytes);
+    sendPrintCommand();
+  }
+}
+
+}  // namespace
+
+void printGrayPage(const uint8_t* plane, const cups_page_header_t& header, int32_t compPrinting) {
+  const ModelRow& model = currentModel();
+  size_t rowBytes = header.cupsBytesPerLine;
+  // A width or row length beyond its two-byte field cannot be split into
+  // bands of rows: the printer would read a wrapped number and print
+  // garbage, so such an image is not sent at all.
+  switch (chooseForm(model, compPrinting)) {
+    case Form::RasterBitImage:
+      if (rowBytes > kMaxField16) return reportPageTooWide("GS v 0", header.cupsWidth, rowBytes);
+      return sendRasterBitImage(plane, header);
+    case Form::Compressed:
+      if (header.cupsWidth > kMaxField16) {
+        return reportPageTooWide("compressed raster", header.cupsWidth, rowBytes);
+      }
+      return sendCompressed(plane, header, model.rleRows);
+    case Form::Stored:
+      if (!fitsStoreCommand(header.cupsWidth, rowBytes)) {
+        return reportPageTooWide("GS ( L", header.cupsWidth, rowBytes);
+      }
+      return sendStored(plane, header);
+    case Form::None:
+      return;
+  }
+}

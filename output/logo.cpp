@@ -1,0 +1,74 @@
+// Builds and sends the logo block shared by raster pages and text jobs. Every
+// one-byte parameter taken from a setting is the setting's low byte.
+#include "output/logo.h"
+
+#include <algorithm>
+
+#include "output/stream.h"
+
+namespace {
+
+// ESC a n: select justification.
+constexpr uint8_t kJustify[] = {0x1B, 0x61};
+// FS p n m: print stored bit image n in mode m.
+constexpr uint8_t kBitImageLogo[] = {0x1C, 0x70};
+// GS ( L pL pH m fn kc1 with pL pH = 06 00 (six bytes follow), m = 30,
+// fn = 45 (function 69: print stored graphics by key code) and kc1 = '0';
+// kc2, x and y follow.
+constexpr uint8_t kKeyCodeLogo[] = {0x1D, 0x28, 0x4C, 0x06, 0x00, 0x30, 0x45, 0x30};
+// ESC @: initialise the printer.
+constexpr uint8_t kReset[] = {0x1B, 0x40};
+constexpr uint8_t kLineFeed = 0x0A;
+
+// The stored logos a model keeps by key code, and the scales function 69
+// knows. Settings outside these ranges are clamped to the nearest end: a key
+// code the printer does not hold, or a scale byte other than 1 or 2, would
+// make it print nothing or reject the command, and the block must still
+// print at the same place.
+constexpr int32_t kLastKeyLogo = 2;
+constexpr int32_t kLastLogoWidth = 3;
+
+inline uint8_t lowByte(int32_t value) {
+  return static_cast<uint8_t>(static_cast<uint32_t>(value) & 0xFF);
+}
+
+}  // namespace
+
+LogoPlacement logoPlacement(int32_t logoPosition) {
+  if (logoPosition < 0 || logoPosition > 3) return {false, false, false};
+  return {true, logoPosition == 1 || logoPosition == 3, logoPosition == 2 || logoPosition == 3};
+}
+
+LogoBlock makeLogoBlock(LogoCommand kind, char keyBase, const JobSettings& settings) {
+  LogoBlock block{};
+  block.justification = lowByte(settings.LogoJustification);
+  block.lineFeeds = settings.LineFeed;
+  if (kind == LogoCommand::Fsp) {
+    // n counts the stored images from 1; m is the print mode (LogoWidth).
+    std::copy(std::begin(kBitImageLogo), std::end(kBitImageLogo), block.command.begin());
+    block.command[2] = static_cast<uint8_t>(static_cast<uint32_t>(settings.LogoImage) + 1);
+    block.command[3] = lowByte(settings.LogoWidth);
+    block.commandSize = 4;
+    return block;
+  }
+  // Key code '0' k, k = the model's key base advanced by LogoImage. The mode
+  // bits of LogoWidth (1 double width, 2 double height) become the
+  // horizontal and vertical scales x and y.
+  int32_t image = std::clamp(settings.LogoImage, 0, kLastKeyLogo);
+  int32_t width = std::clamp(settings.LogoWidth, 0, kLastLogoWidth);
+  uint8_t base = keyBase != 0 ? static_cast<uint8_t>(keyBase) : uint8_t{'0'};
+  std::copy(std::begin(kKeyCodeLogo), std::end(kKeyCodeLogo), block.command.begin());
+  block.command[8] = static_cast<uint8_t>(base + image);
+  block.command[9] = (width & 1) != 0 ? 2 : 1;
+  block.command[10] = (width & 2) != 0 ? 2 : 1;
+  block.commandSize = 11;
+  return block;
+}
+
+void sendLogoBlock(const LogoBlock& block) {
+  outBytes(kJustify, sizeof kJustify);
+  outByte(block.justification);
+  outBytes(block.command.data(), block.commandSize);
+  outBytes(kReset, sizeof kReset);
+  if (block.lineFeeds > 0) outRepeat(kLineFeed, static_cast<size_t>(block.lineFeeds));
+}
