@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -172,14 +172,12 @@ std::map<std::string, PpdOption> fixedOptions(const std::map<std::string, std::s
 
 std::string filterPath() {
   const char* path = std::getenv("TALVERO_FILTER");
-  if (path == nullptr) throw std::runtime_error("TALVERO_FILTER is not set");
-  return path;
+  return path != nullptr ? path : TALVERO_FILTER_DEFAULT;
 }
 
 std::string fixturePath(const std::string& name) {
   const char* dir = std::getenv("TALVERO_FIXTURES");
-  if (dir == nullptr) throw std::runtime_error("TALVERO_FIXTURES is not set");
-  return std::string(dir) + "/" + name;
+  return std::string(dir != nullptr ? dir : TALVERO_FIXTURES_DEFAULT) + "/" + name;
 }
 
 namespace {
@@ -212,7 +210,7 @@ std::string tempDir() {
   return dir;
 }
 
-RunningFilter startFilter(const FilterCall& call, bool stdinPipe) {
+RunningFilter startFilter(const FilterCall& call, bool stdinPipe, bool stdoutPipe) {
   RunningFilter running;
   std::string dir = tempDir();
   running.outPath = dir + "/stdout";
@@ -232,32 +230,60 @@ RunningFilter startFilter(const FilterCall& call, bool stdinPipe) {
   argv.push_back(nullptr);
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  int pipeFds[2] = {-1, -1};
-  if (stdinPipe) {
-    if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], STDIN_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
-  } else {
-    std::string in = call.stdinPath.empty() ? "/dev/null" : call.stdinPath;
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, in.c_str(), O_RDONLY, 0);
-  }
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, running.outPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, running.errPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
   std::string program = filterPath();
-  int rc = posix_spawn(&running.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + program);
+  std::string in = call.stdinPath.empty() ? "/dev/null" : call.stdinPath;
+
+  int inPipe[2] = {-1, -1};
+  int outPipe[2] = {-1, -1};
+  if (stdinPipe && pipe2(inPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  if (stdoutPipe && pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  // Everything the child needs is prepared above: between fork and exec it
+  // only makes system calls.
+  running.pid = fork();
+  if (running.pid < 0) throw std::runtime_error("fork failed");
+  if (running.pid == 0) {
+    int inFd = stdinPipe ? inPipe[0] : open(in.c_str(), O_RDONLY);
+    int outFd = stdoutPipe ? outPipe[1] : open(running.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int errFd = open(running.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (inFd < 0 || outFd < 0 || errFd < 0) _exit(127);
+    dup2(inFd, STDIN_FILENO);
+    dup2(outFd, STDOUT_FILENO);
+    dup2(errFd, STDERR_FILENO);
+    if (call.addressSpaceLimit != 0) {
+      struct rlimit limit{call.addressSpaceLimit, call.addressSpaceLimit};
+      setrlimit(RLIMIT_AS, &limit);
+    }
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
+    execve(program.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
   if (stdinPipe) {
-    close(pipeFds[0]);
-    running.stdinFd = pipeFds[1];
+    close(inPipe[0]);
+    running.stdinFd = inPipe[1];
+  }
+  if (stdoutPipe) {
+    close(outPipe[1]);
+    running.stdoutFd = outPipe[0];
   }
   return running;
+}
+
+size_t readOutput(RunningFilter& running, size_t count) {
+  std::string chunk(count, '\0');
+  ssize_t n = read(running.stdoutFd, chunk.data(), count);
+  if (n <= 0) return 0;
+  running.received.append(chunk, 0, static_cast<size_t>(n));
+  return static_cast<size_t>(n);
+}
+
+bool waitForError(const RunningFilter& running, const std::string& text, int seconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (readFile(running.errPath).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
 }
 
 FilterResult waitFilter(RunningFilter& running) {
@@ -265,6 +291,12 @@ FilterResult waitFilter(RunningFilter& running) {
   if (running.stdinFd >= 0) {
     close(running.stdinFd);
     running.stdinFd = -1;
+  }
+  if (running.stdoutFd >= 0) {
+    while (readOutput(running, 65536) > 0) {
+    }
+    close(running.stdoutFd);
+    running.stdoutFd = -1;
   }
   int status = 0;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -278,7 +310,8 @@ FilterResult waitFilter(RunningFilter& running) {
   }
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  result.out = readFile(running.outPath);
+  // Output went either into the pipe or into the file, never both.
+  result.out = running.received.empty() ? readFile(running.outPath) : running.received;
   result.err = readFile(running.errPath);
   return result;
 }

@@ -77,6 +77,7 @@ struct FilterCall {
   std::string ppd;                // value of PPD; empty leaves it unset
   std::string stdinPath;          // file on standard input; empty: /dev/null
   std::map<std::string, std::string> env;
+  size_t addressSpaceLimit = 0;   // RLIMIT_AS of the filter in bytes; 0: none
 };
 
 // The path of the filter under test (TALVERO_FILTER) and of the fixtures.
@@ -89,17 +90,27 @@ std::string tempDir();
 // Runs the filter to completion (at most 60 seconds).
 FilterResult runFilter(const FilterCall& call);
 
-// Starts the filter with standard input from a pipe the caller holds
-// (`stdinFd`, -1 to use call.stdinPath) and standard output into a file;
-// finish with waitFilter.
+// A filter started in the background. With `stdinPipe` its standard input
+// is a pipe whose write end the caller holds; with `stdoutPipe` its standard
+// output is a pipe the caller reads with readOutput (otherwise a file).
+// Finish with waitFilter, which closes the standard-input pipe first.
 struct RunningFilter {
   pid_t pid = -1;
-  int stdinFd = -1;  // write end of the standard-input pipe, or -1
+  int stdinFd = -1;   // write end of the standard-input pipe, or -1
+  int stdoutFd = -1;  // read end of the standard-output pipe, or -1
+  std::string received;  // what readOutput has read so far
   std::string outPath;
   std::string errPath;
 };
-RunningFilter startFilter(const FilterCall& call, bool stdinPipe);
+RunningFilter startFilter(const FilterCall& call, bool stdinPipe, bool stdoutPipe = false);
 FilterResult waitFilter(RunningFilter& running);
+
+// Reads up to `count` bytes from the standard-output pipe into `received`;
+// returns how many were read (0 at the end of the stream).
+size_t readOutput(RunningFilter& running, size_t count);
+
+// Waits until standard error holds `text` (at most `seconds`); true if it does.
+bool waitForError(const RunningFilter& running, const std::string& text, int seconds = 20);
 
 // The standard-error lines of a run, without the trailing newlines.
 std::vector<std::string> lines(const std::string& text);
