@@ -1,0 +1,46 @@
+// Cutting a window of whole bytes out of every row of a plane. The window
+// starts and ends on byte boundaries, so every result byte is a source byte:
+// each row's window is copied as it stands, with no scratch memory.
+#include "image/focus.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "filter/globals.h"
+
+namespace {
+
+constexpr uint32_t kWindowBytes = 64;
+
+// Copies bytes start to start + width - 1 of each of the header's rows into
+// dest, rows packed. Returns 0.
+int copyWindow(const uint8_t* source, uint8_t* dest, const cups_page_header_t& header,
+               uint32_t start, uint32_t width) {
+  const size_t bytesPerRow = header.cupsBytesPerLine;
+  for (size_t y = 0; y < header.cupsHeight; ++y) {
+    std::memcpy(dest + y * width, source + y * bytesPerRow + start, width);
+  }
+  return 0;
+}
+
+}  // namespace
+
+// Centred 64-byte window; 0 done, 1 when rows are narrower than the window.
+int SelectFocusAreaCenter(const uint8_t* source, uint8_t* dest, const cups_page_header_t& header) {
+  const uint32_t bytesPerRow = header.cupsBytesPerLine;
+  if (bytesPerRow < kWindowBytes) return 1;
+  return copyWindow(source, dest, header, bytesPerRow / 2 - kWindowBytes / 2, kWindowBytes);
+}
+
+// Right-hand window chosen by Rotation; 0 done, 1 when it does not fit.
+int SelectFocusArea(const uint8_t* source, uint8_t* dest, const cups_page_header_t& header) {
+  const uint32_t bytesPerRow = header.cupsBytesPerLine;
+  if (Rotation == 1 || Rotation == 3) {
+    // A page turned by a quarter: its last 64 bytes.
+    if (bytesPerRow < kWindowBytes) return 1;
+    return copyWindow(source, dest, header, bytesPerRow - kWindowBytes, kWindowBytes);
+  }
+  // Otherwise everything but the first third of the row.
+  uint32_t start = bytesPerRow / 3;
+  return copyWindow(source, dest, header, start, bytesPerRow - start);
+}

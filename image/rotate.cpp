@@ -1,0 +1,160 @@
+// Turning 1-bit planes. The half turn reverses the byte order and the bit
+// order of every byte, eight bytes at a time from both ends. The quarter
+// turns cut the plane into blocks of 8 rows x 1 byte (8 x 8 dots), transpose
+// each block as one 64-bit word and store its eight bytes in the eight result
+// rows that the block's dot columns become. Rows past the end of the plane in
+// the last block count as blank and become the padding dots of the result
+// rows. No scratch memory is needed, so the quarter turns cannot fail.
+#include "image/rotate.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+// Reverses the bit order inside each of the eight bytes of `word`.
+inline uint64_t reverseBitsInBytes(uint64_t word) {
+  word = ((word >> 4) & 0x0F0F0F0F0F0F0F0FULL) | ((word & 0x0F0F0F0F0F0F0F0FULL) << 4);
+  word = ((word >> 2) & 0x3333333333333333ULL) | ((word & 0x3333333333333333ULL) << 2);
+  word = ((word >> 1) & 0x5555555555555555ULL) | ((word & 0x5555555555555555ULL) << 1);
+  return word;
+}
+
+// Eight bytes turned by 180 degrees: byte order and bit order reversed.
+inline uint64_t turnWord(uint64_t word) {
+  return reverseBitsInBytes(__builtin_bswap64(word));
+}
+
+// One byte with its bit order reversed (80 becomes 01, 03 becomes C0).
+inline uint8_t reverseBits(uint8_t byte) {
+  byte = static_cast<uint8_t>((byte >> 4) | (byte << 4));
+  byte = static_cast<uint8_t>(((byte & 0xCC) >> 2) | ((byte & 0x33) << 2));
+  byte = static_cast<uint8_t>(((byte & 0xAA) >> 1) | ((byte & 0x55) << 1));
+  return byte;
+}
+
+inline uint64_t load64(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+inline void store64(uint8_t* p, uint64_t word) {
+  std::memcpy(p, &word, sizeof word);
+}
+
+// Transposes an 8 x 8 dot block held with row r in byte 7 - r of the word
+// (row 0 the most significant byte) and dot column c in bit 7 - c of its
+// byte. Returns the block with rows and columns exchanged, in the same form.
+inline uint64_t transpose8x8(uint64_t x) {
+  uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAULL;
+  x ^= t ^ (t << 7);
+  t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCULL;
+  x ^= t ^ (t << 14);
+  t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ULL;
+  x ^= t ^ (t << 28);
+  return x;
+}
+
+// The eight source rows that make one result byte column; a row past either
+// end of the plane is null and reads as blank.
+struct RowGroup {
+  const uint8_t* row[8];
+  bool full;  // all eight rows exist
+};
+
+// Gathers byte `u` of the eight rows of `group` into one word, row 0 of the
+// group in the most significant byte.
+inline uint64_t gatherBlock(const RowGroup& group, uint32_t u) {
+  uint64_t block = 0;
+  if (group.full) {
+    for (int t = 0; t < 8; ++t) block = (block << 8) | group.row[t][u];
+  } else {
+    for (int t = 0; t < 8; ++t) block = (block << 8) | (group.row[t] ? group.row[t][u] : 0u);
+  }
+  return block;
+}
+
+}  // namespace
+
+// Turns the first byteCount bytes in place by 180 degrees; returns nothing.
+void rotate180Degree(uint8_t* buffer, uint32_t byteCount) {
+  size_t front = 0;
+  size_t back = byteCount;  // one past the last byte not yet turned
+  // Eight bytes from each end change places, each word turned.
+  while (back - front >= 16) {
+    uint64_t head = load64(buffer + front);
+    uint64_t tail = load64(buffer + back - 8);
+    store64(buffer + front, turnWord(tail));
+    store64(buffer + back - 8, turnWord(head));
+    front += 8;
+    back -= 8;
+  }
+  // The middle, fewer than 16 bytes, pairwise; an odd middle byte alone.
+  while (back - front >= 2) {
+    uint8_t head = buffer[front];
+    buffer[front] = reverseBits(buffer[back - 1]);
+    buffer[back - 1] = reverseBits(head);
+    ++front;
+    --back;
+  }
+  if (back - front == 1) buffer[front] = reverseBits(buffer[front]);
+}
+
+// Quarter turn clockwise into dest; always returns 0.
+int rotate90Degree(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow) {
+  const size_t resultBytesPerRow = (size_t{rows} + 7) / 8;
+  // Result byte j of every result row holds source rows R - 1 - 8j down to
+  // R - 8 - 8j, the lowest of them in its most significant bit.
+  for (size_t j = 0; j < resultBytesPerRow; ++j) {
+    RowGroup group{{}, true};
+    for (size_t t = 0; t < 8; ++t) {
+      size_t fromBottom = 8 * j + t;
+      if (fromBottom < rows) {
+        group.row[t] = source + (rows - 1 - fromBottom) * size_t{bytesPerRow};
+      } else {
+        group.row[t] = nullptr;
+        group.full = false;
+      }
+    }
+    // Source dot column 8u + c becomes result row 8u + c.
+    uint8_t* column = dest + j;
+    for (uint32_t u = 0; u < bytesPerRow; ++u) {
+      uint64_t block = transpose8x8(gatherBlock(group, u));
+      for (int c = 0; c < 8; ++c) {
+        column[(size_t{u} * 8 + c) * resultBytesPerRow] = static_cast<uint8_t>(block >> (56 - 8 * c));
+      }
+    }
+  }
+  return 0;
+}
+
+// Quarter turn counter-clockwise into dest; always returns 0.
+int rotate270Degree(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow) {
+  const size_t resultBytesPerRow = (size_t{rows} + 7) / 8;
+  // Result byte j of every result row holds source rows 8j to 8j + 7, the
+  // first of them in its most significant bit.
+  for (size_t j = 0; j < resultBytesPerRow; ++j) {
+    RowGroup group{{}, true};
+    for (size_t t = 0; t < 8; ++t) {
+      size_t row = 8 * j + t;
+      if (row < rows) {
+        group.row[t] = source + row * size_t{bytesPerRow};
+      } else {
+        group.row[t] = nullptr;
+        group.full = false;
+      }
+    }
+    // Source dot column 8u + c becomes result row 8B - 1 - 8u - c: the
+    // rightmost source column is the top result row.
+    uint8_t* column = dest + j;
+    for (uint32_t u = 0; u < bytesPerRow; ++u) {
+      uint64_t block = transpose8x8(gatherBlock(group, u));
+      size_t lastRow = (size_t{bytesPerRow} - u) * 8 - 1;
+      for (int c = 0; c < 8; ++c) {
+        column[(lastRow - c) * resultBytesPerRow] = static_cast<uint8_t>(block >> (56 - 8 * c));
+      }
+    }
+  }
+  return 0;
+}
