@@ -28,6 +28,7 @@ constexpr uint8_t kLineFeed = 0x0A;
 constexpr int32_t kLastKeyLogo = 2;
 constexpr int32_t kLastLogoWidth = 3;
 
+// The low eight bits of a setting, as one-byte parameters carry it.
 inline uint8_t lowByte(int32_t value) {
   return static_cast<uint8_t>(static_cast<uint32_t>(value) & 0xFF);
 }
