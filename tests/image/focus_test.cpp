@@ -68,16 +68,6 @@ TEST_F(FocusTest, WindowsForEachRowWidth) {
   }
 }
 
-TEST_F(FocusTest, ResultRowsArePacked) {
-  Plane source = numberedPlane(3, 100);
-  Rotation = 0;
-  cups_page_header_t header = makeHeader(800, 3);
-  Bytes dest(3 * 67, 0);
-  ASSERT_EQ(0, SelectFocusArea(source.bytes.data(), dest.data(), header));
-  EXPECT_EQ(source.bytes[100 + 33], dest[67]);  // row 1 starts at offset w
-  EXPECT_EQ(source.bytes[200 + 99], dest[3 * 67 - 1]);
-}
-
 // Rows narrower than a 64-byte window: refused, nothing written.
 TEST_F(FocusTest, NarrowRowsRefused) {
   Plane source = numberedPlane(4, 40);
