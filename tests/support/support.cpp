@@ -286,6 +286,20 @@ bool waitForError(const RunningFilter& running, const std::string& text, int sec
   return false;
 }
 
+bool waitForSignalHandler(const RunningFilter& running, int signal, int seconds) {
+  std::string statusPath = "/proc/" + std::to_string(running.pid) + "/status";
+  uint64_t bit = uint64_t{1} << (signal - 1);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream status(statusPath);
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("SigCgt:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) & bit) != 0) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
 FilterResult waitFilter(RunningFilter& running) {
   FilterResult result;
   if (running.stdinFd >= 0) {

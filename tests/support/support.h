@@ -109,6 +109,10 @@ FilterResult waitFilter(RunningFilter& running);
 // returns how many were read (0 at the end of the stream).
 size_t readOutput(RunningFilter& running, size_t count);
 
+// Waits until the filter has a handler installed for `signal` (read from
+// /proc/<pid>/status); true if it does within `seconds`.
+bool waitForSignalHandler(const RunningFilter& running, int signal, int seconds = 20);
+
 // Waits until standard error holds `text` (at most `seconds`); true if it does.
 bool waitForError(const RunningFilter& running, const std::string& text, int seconds = 20);
 
