@@ -1,0 +1,167 @@
+// rastertoTalveroPlanes: the CUPS prefilter that runs in front of
+// rastertoTalvero (the PPDs name it in cupsPreFilter). It reads the contone
+// raster the RIP made for the job (8-bit RGB for our PPDs; other common
+// layouts are accepted too) and writes, page by page and row by row, the
+// 1-bit raster rastertoTalvero prints: two-colour banded CMYK when the job's
+// ColorModel is 0 (black and red), 1-bit black otherwise. Header fields other
+// than the pixel format pass through unchanged.
+//
+// Usage (as CUPS runs every filter): rastertoTalveroPlanes job-id user title
+// copies options [file]. Exit status 0 when every page was converted, 1 on
+// bad arguments or input. SIGTERM (the job was cancelled) ends the job
+// cleanly with status 0: the page in progress is completed with blank rows,
+// so what was converted reaches the next filter as a well-formed stream.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <cups/raster.h>
+
+#include "prefilter/color_model.h"
+#include "prefilter/raster_format.h"
+
+namespace {
+
+volatile sig_atomic_t CancelRequested = 0;
+
+void cancelJob(int) { CancelRequested = 1; }
+
+// SIGTERM only sets the flag; without SA_RESTART a blocked read returns, so
+// the job notices at once even when the previous filter stalls.
+void installSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = cancelJob;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  sigaction(SIGTERM, &action, nullptr);
+  // A write to a next filter that has gone away fails with EPIPE instead.
+  signal(SIGPIPE, SIG_IGN);
+}
+
+// Raster read callback: read(2) that gives up on EINTR once the job is
+// cancelled. Returns the bytes read, 0 at end of input, -1 on error.
+ssize_t readInput(void* context, unsigned char* buffer, size_t length) {
+  int fd = *static_cast<int*>(context);
+  for (;;) {
+    ssize_t n = read(fd, buffer, length);
+    if (n >= 0) return n;
+    if (errno != EINTR || CancelRequested) return -1;
+  }
+}
+
+enum class PageResult { Done, Canceled, Failed };
+
+// Writes blank rows from row `from` to the end of the page, so the stream
+// stays well formed. Returns false when the output cannot be written.
+bool finishPage(cups_raster_t* out, const cups_page_header2_t& header, uint32_t from) {
+  std::vector<uint8_t> blank(header.cupsBytesPerLine, 0);
+  for (uint32_t y = from; y < header.cupsHeight; ++y)
+    if (cupsRasterWritePixels(out, blank.data(), header.cupsBytesPerLine) == 0) return false;
+  return true;
+}
+
+// Converts one page whose header has been read. Returns Done, Canceled (the
+// page was completed with blank rows) or Failed (an ERROR line is written).
+PageResult convertPage(cups_raster_t* in, cups_raster_t* out, const cups_page_header2_t& header,
+                       unsigned page, bool twoColour) {
+  InputLayout layout;
+  std::string why;
+  if (!inputLayoutOf(header, layout, why)) {
+    std::fprintf(stderr, "ERROR: Page %u: %s\n", page, why.c_str());
+    return PageResult::Failed;
+  }
+  cups_page_header2_t outHeader = outputHeader(header, twoColour);
+  if (!cupsRasterWriteHeader2(out, &outHeader)) {
+    std::fputs("ERROR: Unable to write the raster page header\n", stderr);
+    return PageResult::Failed;
+  }
+  std::vector<uint8_t> inRow(header.cupsBytesPerLine);
+  std::vector<uint8_t> outRow(outHeader.cupsBytesPerLine);
+  std::vector<Rgb> pixels(header.cupsWidth);
+  for (uint32_t y = 0; y < header.cupsHeight; ++y) {
+    if (CancelRequested) return finishPage(out, outHeader, y) ? PageResult::Canceled : PageResult::Failed;
+    if (cupsRasterReadPixels(in, inRow.data(), header.cupsBytesPerLine) != header.cupsBytesPerLine) {
+      if (CancelRequested)
+        return finishPage(out, outHeader, y) ? PageResult::Canceled : PageResult::Failed;
+      std::fprintf(stderr, "ERROR: Page %u is cut short after %u of %u rows\n", page, y,
+                   header.cupsHeight);
+      finishPage(out, outHeader, y);
+      return PageResult::Failed;
+    }
+    decodeRow(layout, inRow, pixels);
+    encodeRow(pixels, y, twoColour, outRow);
+    if (cupsRasterWritePixels(out, outRow.data(), outHeader.cupsBytesPerLine) == 0) {
+      if (CancelRequested) return PageResult::Canceled;
+      std::fprintf(stderr, "ERROR: Unable to write raster data: %s\n", std::strerror(errno));
+      return PageResult::Failed;
+    }
+  }
+  return PageResult::Done;
+}
+
+// Opens the input: the named file, else standard input. Returns -1 on error.
+int openInput(int argc, char** argv) {
+  if (argc < 7) return 0;
+  int fd = open(argv[6], O_RDONLY);
+  if (fd < 0)
+    std::fprintf(stderr, "ERROR: Unable to open raster file \"%s\": %s\n", argv[6],
+                 std::strerror(errno));
+  return fd;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 6 || argc > 7) {
+    std::fputs("Usage: rastertoTalveroPlanes job-id user title copies options [file]\n", stderr);
+    return 1;
+  }
+  installSignalHandlers();
+
+  int colorModel = kNoColorModel;
+  std::string why;
+  if (!readColorModel(std::getenv("PPD"), argv[5], colorModel, why)) {
+    std::fprintf(stderr, "ERROR: %s\n", why.c_str());
+    return 1;
+  }
+  const bool twoColour = colorModel == 0;
+  std::fprintf(stderr, "DEBUG: rastertoTalveroPlanes: ColorModel %d, %s pages\n", colorModel,
+               twoColour ? "black and red" : "black");
+
+  int fd = openInput(argc, argv);
+  if (fd < 0) return 1;
+  cups_raster_t* in = cupsRasterOpenIO(readInput, &fd, CUPS_RASTER_READ);
+  if (in == nullptr) {
+    if (fd != 0) close(fd);
+    if (CancelRequested) return 0;
+    std::fputs("ERROR: The input is not a CUPS raster stream\n", stderr);
+    return 1;
+  }
+  cups_raster_t* out = cupsRasterOpen(1, CUPS_RASTER_WRITE_COMPRESSED);
+
+  int status = 0;
+  unsigned page = 0;
+  cups_page_header2_t header;
+  while (!CancelRequested && cupsRasterReadHeader2(in, &header)) {
+    PageResult result = convertPage(in, out, header, ++page, twoColour);
+    if (result == PageResult::Failed) status = 1;
+    if (result != PageResult::Done) break;
+  }
+  cupsRasterClose(out);
+  cupsRasterClose(in);
+  if (fd != 0) close(fd);
+  if (CancelRequested) {
+    std::fprintf(stderr, "DEBUG: rastertoTalveroPlanes: job cancelled after %u pages\n", page);
+    return 0;
+  }
+  std::fprintf(stderr, "DEBUG: rastertoTalveroPlanes: %u pages converted\n", page);
+  return status;
+}
