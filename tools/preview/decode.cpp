@@ -417,9 +417,11 @@ std::string commandFields(const Command& command) {
         } else if constexpr (std::is_same_v<T, Justify>) {
           return "n=" + s(c.value) + " (" + justifyName(c.value) + ")";
         } else if constexpr (std::is_same_v<T, DrawerKick>) {
-          return "m=" + s(c.drawer) + " t1=" + s(c.onTime) + " t2=" + s(c.offTime) + " (drawer " +
-                 s((c.drawer & 0x0F) + 1) + ", on " + s(c.onTime * 2) + " ms, off " +
-                 s(c.offTime * 2) + " ms)";
+          std::string drawer = c.drawer == 0 || c.drawer == 0x30   ? "drawer 1"
+                               : c.drawer == 1 || c.drawer == 0x31 ? "drawer 2"
+                                                                   : "unknown drawer";
+          return "m=" + s(c.drawer) + " t1=" + s(c.onTime) + " t2=" + s(c.offTime) + " (" + drawer +
+                 ", on " + s(c.onTime * 2) + " ms, off " + s(c.offTime * 2) + " ms)";
         } else if constexpr (std::is_same_v<T, LineFeed>) {
           return "print line and feed";
         } else if constexpr (std::is_same_v<T, PrintLogo>) {

@@ -125,7 +125,11 @@ class Builder {
     }
   }
 
-  void on(const DrawerKick& c) { add(offset_, DrawerMark{drawerNumber(c.drawer), c.onTime, c.offTime}); }
+  void on(const DrawerKick& c) {
+    uint8_t drawer = drawerNumber(c.drawer);
+    if (drawer != 1 && drawer != 2) warn(offset_, "ESC p with m = " + std::to_string(c.drawer) + " (no such drawer)");
+    add(offset_, DrawerMark{drawer, c.onTime, c.offTime});
+  }
 
   void on(const LineFeed&) { emitLine(false, offset_); }
 
