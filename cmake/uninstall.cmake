@@ -1,0 +1,16 @@
+# Removes every file the last `cmake --install` of this build tree put in
+# place, as listed in its install_manifest.txt.
+set(manifest "${CMAKE_CURRENT_LIST_DIR}/../install_manifest.txt")
+if(DEFINED BUILD_DIR)
+  set(manifest "${BUILD_DIR}/install_manifest.txt")
+endif()
+if(NOT EXISTS "${manifest}")
+  message(FATAL_ERROR "Nothing to uninstall: ${manifest} not found (run cmake --install first)")
+endif()
+file(STRINGS "${manifest}" files)
+foreach(file IN LISTS files)
+  if(EXISTS "$ENV{DESTDIR}${file}" OR IS_SYMLINK "$ENV{DESTDIR}${file}")
+    message(STATUS "Removing $ENV{DESTDIR}${file}")
+    file(REMOVE "$ENV{DESTDIR}${file}")
+  endif()
+endforeach()
