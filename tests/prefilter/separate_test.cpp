@@ -168,16 +168,4 @@ TEST(Dither, RowsAreClearedPackedAndDisjoint) {
   }
 }
 
-TEST(Dither, FirstDotIsTheMostSignificantBit) {
-  std::vector<Rgb> row(16, Rgb{255, 255, 255});
-  row[0] = {0, 0, 0};
-  row[9] = {255, 0, 0};
-  std::vector<uint8_t> black(2), red(2);
-  separateRow(row, 0, black, red);
-  EXPECT_EQ(black[0], 0x80);
-  EXPECT_EQ(black[1], 0x00);
-  EXPECT_EQ(red[0], 0x00);
-  EXPECT_EQ(red[1], 0x40);
-}
-
 }  // namespace
