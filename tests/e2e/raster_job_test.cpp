@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "filter/model_table.h"
 #include "support.h"
 #include "tools/preview/receipt.h"
 
@@ -322,6 +323,35 @@ TEST_F(RasterJobTest, ReductionThatLeavesNothingSendsNoImage) {
   EXPECT_TRUE(pages.empty());
   EXPECT_EQ(r.out, toString(hex("1B 40 0A 0A")));
   EXPECT_NE(r.err.find("INFO: Ready to print."), std::string::npos);
+}
+
+TEST_F(RasterJobTest, EveryModelPrintsWithItsOwnPpd) {
+  // Each model's shipped PPD with its defaults: two-colour models get a
+  // two-colour page, the others a black one; the page comes back whole and
+  // the job ends with the model's feed or cut.
+  for (const ModelRow& model : ModelTable) {
+    SCOPED_TRACE("model " + std::to_string(model.model));
+    char name[32];
+    std::snprintf(name, sizeof name, "/tlv%03d.ppd", model.model);
+    Sheet in = sampleSheet(576, 120);
+    if (!model.twoColour) in = blackOnly(in);
+    std::string dir = tempDir();
+    writeRaster(dir + "/job.ras", {pageOf(in, model.twoColour)});
+    FilterResult r = runFilter({{"1", "user", "title", "1", ""}, std::string(TALVERO_PPD_DIR) + name, dir + "/job.ras"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    preview::Preview p = preview::previewBytes(std::span(reinterpret_cast<const uint8_t*>(r.out.data()), r.out.size()));
+    ASSERT_FALSE(p.decoded.error.has_value()) << p.decoded.error->message;
+    auto pages = preview::stitchPages(p.receipt);
+    ASSERT_EQ(pages.size(), 1u);
+    trim(in);
+    expectSheet(pages[0], in);
+    const auto& last = p.decoded.commands.back().body;
+    if (model.pageEnd == PageEnd::Cut && model.profile == Profile::Full) {
+      EXPECT_TRUE(std::holds_alternative<preview::Cut>(last));  // PageCut 2 by default
+    } else {
+      EXPECT_TRUE(std::holds_alternative<preview::LineFeed>(last));
+    }
+  }
 }
 
 TEST_F(RasterJobTest, RoadOfOnePage) {
