@@ -73,7 +73,12 @@ void outByte(uint8_t byte) {
   commit(1);
 }
 
-void outBytes(const uint8_t* data, size_t length) {
+namespace {
+
+// Appends `length` bytes, handing `writeInto` each free stretch of the
+// buffer to put them in, flushing whenever the buffer is full.
+template <typename WriteInto>
+void append(size_t length, WriteInto writeInto) {
   while (length > 0) {
     size_t at = fill.load(std::memory_order_relaxed);
     if (at == kBufferSize) {
@@ -81,25 +86,23 @@ void outBytes(const uint8_t* data, size_t length) {
       at = 0;
     }
     size_t chunk = length < kBufferSize - at ? length : kBufferSize - at;
-    std::memcpy(buffer + at, data, chunk);
+    writeInto(buffer + at, chunk);
     commit(chunk);
-    data += chunk;
     length -= chunk;
   }
 }
 
+}  // namespace
+
+void outBytes(const uint8_t* data, size_t length) {
+  append(length, [&data](uint8_t* to, size_t count) {
+    std::memcpy(to, data, count);
+    data += count;
+  });
+}
+
 void outRepeat(uint8_t byte, size_t count) {
-  while (count > 0) {
-    size_t at = fill.load(std::memory_order_relaxed);
-    if (at == kBufferSize) {
-      outFlush();
-      at = 0;
-    }
-    size_t chunk = count < kBufferSize - at ? count : kBufferSize - at;
-    std::memset(buffer + at, byte, chunk);
-    commit(chunk);
-    count -= chunk;
-  }
+  append(count, [byte](uint8_t* to, size_t n) { std::memset(to, byte, n); });
 }
 
 void outCapture(std::string* sink) {
