@@ -9,6 +9,7 @@ PACKAGES="
   libpng-dev
   cups cups-client cups-filters cups-ppdc
   ghostscript poppler-utils
+  python3
 "
 missing=""
 for p in $PACKAGES; do
