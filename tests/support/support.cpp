@@ -216,9 +216,12 @@ RunningFilter startFilter(const FilterCall& call, bool stdinPipe, bool stdoutPip
   running.outPath = dir + "/stdout";
   running.errPath = dir + "/stderr";
 
+  // The test's environment, less PPD and whatever the call sets itself.
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "PPD=", 4) != 0) env.emplace_back(*e);
+    std::string entry = *e;
+    std::string key = entry.substr(0, entry.find('='));
+    if (key != "PPD" && call.env.count(key) == 0) env.push_back(entry);
   }
   if (!call.ppd.empty()) env.push_back("PPD=" + call.ppd);
   for (const auto& [key, value] : call.env) env.push_back(key + "=" + value);
