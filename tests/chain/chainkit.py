@@ -48,6 +48,8 @@ class Paths:
     source: str
     keep: str
     cupsfilter: str = "/usr/sbin/cupsfilter"
+    cmake: str = "cmake"
+    cupsd: str = "/usr/sbin/cupsd"
 
     @property
     def filter(self):
@@ -87,9 +89,11 @@ def main(description):
     p.add_argument("--source-dir", required=True, help="the source tree (tests/fixtures/chain)")
     p.add_argument("--keep-dir", required=True, help="where the artefacts of a failed run are kept")
     p.add_argument("--cupsfilter", default="/usr/sbin/cupsfilter")
+    p.add_argument("--cmake", default="cmake")
+    p.add_argument("--cupsd", default="/usr/sbin/cupsd")
     args, rest = p.parse_known_args()
     PATHS = Paths(os.path.abspath(args.build_dir), os.path.abspath(args.source_dir),
-                  os.path.abspath(args.keep_dir), args.cupsfilter)
+                  os.path.abspath(args.keep_dir), args.cupsfilter, args.cmake, args.cupsd)
     missing = [path for path in (PATHS.filter, PATHS.prefilter, PATHS.preview, PATHS.ppd(31))
                if not os.path.exists(path)]
     if missing:
@@ -357,7 +361,7 @@ MaxLogSize 0
             conf = os.path.join(self.root, "conf")
             with open(os.path.join(self.root, "log", "cupsd.out"), "ab") as out:
                 self.proc = subprocess.Popen(
-                    ["/usr/sbin/cupsd", "-f", "-c", f"{conf}/cupsd.conf", "-s", f"{conf}/cups-files.conf"],
+                    [PATHS.cupsd, "-f", "-c", f"{conf}/cupsd.conf", "-s", f"{conf}/cups-files.conf"],
                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
                     preexec_fn=_die_with_parent)
             deadline = time.monotonic() + 20
