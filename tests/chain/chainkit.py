@@ -18,6 +18,7 @@ cupsd run as the user lp, so every folder the tests make for cupsd is 0755.
 import argparse
 import contextlib
 import ctypes
+import fcntl
 import os
 import re
 import shutil
@@ -37,6 +38,8 @@ DPI = 203
 POPCOUNT = bytes(bin(i).count("1") for i in range(256))
 # The two ends of every cancelled job: 720 bytes 00, then ESC @.
 CANCEL_TAIL = b"\x00" * 720 + b"\x1b\x40"
+# The commands that carry raster rows.
+RASTER_COMMANDS = ("GS ( L 112", "GS ( L 50", "GS v 0", "08 43 52")
 
 
 # ---------------------------------------------------------------- settings
@@ -615,7 +618,7 @@ class Printout:
         return bytearray(self.data[c.end - size:c.end])
 
     def _pages(self):
-        pages, tail = [], []
+        pages = []
         bands = []  # (bytes per row, black, colour or None, source)
         stored = {}
 
@@ -647,15 +650,9 @@ class Printout:
                 bands.append((width, self._band_data(c), None, c.name))
             else:
                 close_page()
-                continue
-            tail = []
-            continue
         close_page()
-        # The tail: the commands after the last raster command.
-        last = max((i for i, c in enumerate(self.commands)
-                    if c.name in ("GS ( L 112", "GS ( L 50", "GS v 0", "08 43 52")), default=-1)
-        tail = self.commands[last + 1:]
-        return pages, tail
+        last = max((i for i, c in enumerate(self.commands) if c.name in RASTER_COMMANDS), default=-1)
+        return pages, self.commands[last + 1:]
 
     def tail_names(self):
         """The tail as short strings: "LF", "GS V m=41 feed 1", ..."""
@@ -808,7 +805,6 @@ def hex_around(data, offset, before=16, after=16):
 @contextlib.contextmanager
 def file_lock(path):
     """Holds an exclusive flock on `path` (created if missing) inside the block."""
-    import fcntl
     with open(path, "a") as f:
         fcntl.flock(f, fcntl.LOCK_EX)
         try:
