@@ -103,8 +103,8 @@ def main(description):
         print("missing build outputs (build the project first): " + ", ".join(missing))
         return 1
     if os.geteuid() != 0:
-        # CUPS runs filters only when they belong to the user running it as root.
-        print("these tests run CUPS as root: run them as root")
+        # cupsd needs root, and run as root CUPS starts only root-owned filters.
+        print("these tests run cupsd and cupsfilter as root: run them as root")
         return 1
     program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
     result = program.result
@@ -126,12 +126,14 @@ class Workspace:
         self.failed = False
 
     def join(self, *parts):
+        """A path inside the workspace."""
         return os.path.join(self.path, *parts)
 
-    def mkdir(self, *parts, mode=0o755):
+    def mkdir(self, *parts):
+        """Makes a folder inside the workspace that the lp user can enter; returns its path."""
         path = self.join(*parts)
         os.makedirs(path, exist_ok=True)
-        os.chmod(path, mode)
+        os.chmod(path, 0o755)
         return path
 
     def kept_path(self, path):
@@ -159,6 +161,15 @@ class ChainTestCase(unittest.TestCase):
     def setUpClass(cls):
         cls.ws = Workspace(cls.workspace_name)
         cls.addClassCleanup(cls.ws.close)
+        try:
+            cls.set_up_chain()
+        except BaseException:
+            cls.ws.failed = True
+            raise
+
+    @classmethod
+    def set_up_chain(cls):
+        """What the class needs before its tests (a cupsd, an install, ...); nothing by default."""
 
     def run(self, result=None):
         result = result or self.defaultTestResult()
@@ -175,15 +186,15 @@ class ChainTestCase(unittest.TestCase):
 
 # ---------------------------------------------------------------- processes
 
-def run(cmd, timeout=60, env=None, check=True, stdin=None, stdout=None):
-    """Runs `cmd`; returns the CompletedProcess (text stderr). Raises on a non-zero exit if `check`."""
-    proc = subprocess.run(cmd, stdin=stdin or subprocess.DEVNULL,
-                          stdout=stdout if stdout is not None else subprocess.PIPE,
+def run(cmd, timeout=60, env=None, check=True):
+    """Runs `cmd` with no input; returns the CompletedProcess (stdout and stderr
+    as bytes). Raises AssertionError with both on a non-zero exit if `check`."""
+    proc = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, timeout=timeout, env=env)
     if check and proc.returncode != 0:
-        out = proc.stdout.decode(errors="replace") if isinstance(proc.stdout, bytes) else ""
         raise AssertionError(f"{' '.join(cmd)} exited with {proc.returncode}\n"
-                             f"stdout: {out[-2000:]}\nstderr: {proc.stderr.decode(errors='replace')[-2000:]}")
+                             f"stdout: {proc.stdout.decode(errors='replace')[-2000:]}\n"
+                             f"stderr: {proc.stderr.decode(errors='replace')[-2000:]}")
     return proc
 
 
@@ -315,13 +326,16 @@ class Cupsd:
 
     @property
     def host(self):
+        """host:port for the -h option of the CUPS clients."""
         return f"127.0.0.1:{self.port}"
 
     @property
     def error_log(self):
+        """The path of cupsd's error log."""
         return os.path.join(self.root, "log", "error_log")
 
     def _write_config(self):
+        """Writes cups-files.conf and cupsd.conf for the current port."""
         r = self.root
         with open(os.path.join(r, "conf", "cups-files.conf"), "w") as f:
             f.write(f"""ServerRoot {r}/conf
@@ -387,9 +401,11 @@ MaxLogSize 0
         self.proc = None
 
     def lpstat(self, *args, check=True):
+        """Runs lpstat against this cupsd; returns the CompletedProcess."""
         return run(["lpstat", "-h", self.host, *args], check=check, timeout=30)
 
     def lpadmin(self, *args):
+        """Runs lpadmin against this cupsd; raises if it fails."""
         return run(["/usr/sbin/lpadmin", "-h", self.host, *args], timeout=60)
 
     def lpinfo_models(self):
@@ -413,6 +429,7 @@ MaxLogSize 0
         return m.group(1)
 
     def cancel(self, job):
+        """Cancels `job` with the cancel command."""
         run(["cancel", "-h", self.host, job], timeout=30)
 
     def job_active(self, job):
@@ -429,6 +446,7 @@ MaxLogSize 0
         return self.lpstat("-p", queue, check=False).stdout.decode().strip()
 
     def log(self):
+        """The whole error log so far."""
         with open(self.error_log, errors="replace") as f:
             return f.read()
 
@@ -456,6 +474,7 @@ class SocketPrinter:
         self.thread.start()
 
     def _serve(self):
+        """Accepts connections one at a time and keeps their bytes, until close()."""
         while not self.stopping:
             try:
                 conn, _ = self.server.accept()
@@ -484,6 +503,7 @@ class SocketPrinter:
             return [bytes(d) for d in self.jobs]
 
     def close(self):
+        """Stops serving and closes the listening socket."""
         self.stopping = True
         self.thread.join(timeout=5)
         self.server.close()
@@ -500,6 +520,7 @@ class Command:
     fields: str
 
     def number(self, key):
+        """The number after `key=` in the fields (hex for c=); raises if absent."""
         m = re.search(r"(?:^|\s)" + re.escape(key) + r"=(\w+)", self.fields)
         if not m:
             raise AssertionError(f"no {key}= in '{self.name} {self.fields}'")
@@ -596,6 +617,7 @@ class Printout:
         self.pages, self.tail = self._pages()
 
     def _parse(self, listing):
+        """Turns the --list lines into Commands, each ending where the next begins."""
         starts = []
         for line in listing.splitlines():
             m = re.match(r"\s*(\d+)  (.{11}) ?(.*)$", line)
@@ -623,6 +645,7 @@ class Printout:
         stored = {}
 
         def close_page():
+            """Stitches the bands collected so far into a Page."""
             if not bands:
                 return
             bpr = max(b[0] for b in bands)

@@ -36,8 +36,7 @@ class PrivateCupsd(kit.ChainTestCase):
     workspace_name = "cupsd"
 
     @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
+    def set_up_chain(cls):
         cls.conf = kit.sandbox_conf(cls.ws, {"rastertoTalvero": kit.PATHS.filter,
                                              "rastertoTalveroPlanes": kit.PATHS.prefilter})
         data = kit.make_datadir(cls.ws.join("data"), {"talvero": kit.PATHS.ppd_dir})

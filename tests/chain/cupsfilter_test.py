@@ -93,8 +93,7 @@ class CupsfilterChain(kit.ChainTestCase):
     workspace_name = "cupsfilter"
 
     @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
+    def set_up_chain(cls):
         cls.conf = kit.sandbox_conf(cls.ws, {"rastertoTalvero": kit.PATHS.filter,
                                              "rastertoTalveroPlanes": kit.PATHS.prefilter})
         cls.areas, _, _ = kit.fixture_areas()

@@ -51,8 +51,7 @@ class InstallIntoRoot(kit.ChainTestCase):
     workspace_name = "install"
 
     @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
+    def set_up_chain(cls):
         build = kit.PATHS.build
         cls.root = cls.ws.join("root")
         cls.env = dict(os.environ, DESTDIR=cls.root)
