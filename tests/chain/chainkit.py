@@ -82,6 +82,13 @@ class Paths:
 
 
 PATHS = None  # set by main()
+_RUNNING = set()  # cupsd instances not yet stopped
+_OPEN = set()     # workspaces not yet closed
+
+
+def _interrupt(signum, frame):
+    """SIGTERM handler: raises KeyboardInterrupt in the main thread."""
+    raise KeyboardInterrupt
 
 
 def main(description):
@@ -106,7 +113,22 @@ def main(description):
         # cupsd needs root, and run as root CUPS starts only root-owned filters.
         print("these tests run cupsd and cupsfilter as root: run them as root")
         return 1
-    program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
+    # A CTest timeout sends SIGTERM first: end the run as an interrupt, so that
+    # cupsd is stopped and the workspaces are kept below.
+    signal.signal(signal.SIGTERM, _interrupt)
+    program = None
+    try:
+        program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
+    except KeyboardInterrupt:
+        print("\ninterrupted")
+    finally:
+        for cupsd in list(_RUNNING):
+            cupsd.stop()
+        for ws in list(_OPEN):
+            ws.failed = ws.failed or program is None
+            ws.close()
+    if program is None:
+        return 1
     result = program.result
     print(f"{result.testsRun - len(result.failures) - len(result.errors)} passed, "
           f"{len(result.failures) + len(result.errors)} failed")
@@ -124,6 +146,7 @@ class Workspace:
         self.path = tempfile.mkdtemp(prefix=f"talvero-{name}-")
         os.chmod(self.path, 0o755)
         self.failed = False
+        _OPEN.add(self)
 
     def join(self, *parts):
         """A path inside the workspace."""
@@ -143,6 +166,9 @@ class Workspace:
 
     def close(self):
         """Copies the workspace under --keep-dir if a test failed, then removes it."""
+        if self not in _OPEN:
+            return
+        _OPEN.discard(self)
         if self.failed:
             dest = os.path.join(PATHS.keep, os.path.basename(self.path))
             shutil.rmtree(dest, ignore_errors=True)
@@ -381,6 +407,7 @@ MaxLogSize 0
                     [PATHS.cupsd, "-f", "-c", f"{conf}/cupsd.conf", "-s", f"{conf}/cups-files.conf"],
                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
                     preexec_fn=_die_with_parent)
+            _RUNNING.add(self)
             deadline = time.monotonic() + 20
             while time.monotonic() < deadline and self.proc.poll() is None:
                 if self.lpstat("-r", check=False).stdout.decode().startswith("scheduler is running"):
@@ -399,6 +426,7 @@ MaxLogSize 0
                 self.proc.kill()
                 self.proc.wait()
         self.proc = None
+        _RUNNING.discard(self)
 
     def lpstat(self, *args, check=True):
         """Runs lpstat against this cupsd; returns the CompletedProcess."""

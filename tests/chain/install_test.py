@@ -23,6 +23,7 @@ on one build tree take turns.
 Run by CTest (label real-chain), or directly:
   install_test.py --build-dir BUILD --source-dir SRC --keep-dir DIR [--cmake CMAKE]
 """
+import atexit
 import glob
 import os
 import re
@@ -71,6 +72,7 @@ class InstallIntoRoot(kit.ChainTestCase):
         manifest = os.path.join(build, "install_manifest.txt")
         saved = open(manifest, "rb").read() if os.path.exists(manifest) else None
         cls.addClassCleanup(cls.restore_manifest, manifest, saved)
+        atexit.register(cls.restore_manifest, manifest, saved)  # also after an interrupt
 
         cls.install_log = kit.run([kit.PATHS.cmake, "--install", build], env=cls.env, timeout=120).stdout.decode()
         with open(cls.ws.join("install.log"), "w") as f:
