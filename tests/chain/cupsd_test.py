@@ -9,6 +9,7 @@ of device: a file (file:, which cupsd writes itself, without a backend) and
 a raw TCP printer on 127.0.0.1 served by the test (socket:, through the
 socket backend).
 
+  - lpinfo -m offers all 47 models.
   - A document printed with lp reaches each device byte for byte as
     cupsfilter produces it for the same PPD and options.
   - A long job cancelled with `cancel` while rastertoTalvero runs: the
@@ -45,7 +46,7 @@ class PrivateCupsd(kit.ChainTestCase):
         cls.printer = kit.SocketPrinter()
         cls.addClassCleanup(cls.printer.close)
 
-        models = cls.cupsd.lpinfo_models()
+        cls.models = models = cls.cupsd.lpinfo_models()
         cls.model_name = f"talvero/tlv{MODEL:03d}.ppd"
         if cls.model_name not in models:
             raise AssertionError(f"lpinfo -m does not offer {cls.model_name}; it lists "
@@ -108,6 +109,16 @@ class PrivateCupsd(kit.ChainTestCase):
                          f"{job}: the queue is not idle and enabled after the job: {state!r}")
 
     # ---- the cases
+
+    def test_lpinfo_lists_every_model(self):
+        """Every built PPD is offered as talvero/tlvNNN.ppd with its model's name."""
+        built = sorted(n for n in os.listdir(kit.PATHS.ppd_dir) if re.fullmatch(r"tlv\d{3}\.ppd", n))
+        listed = {n: m for n, m in self.models.items() if n.startswith("talvero/")}
+        self.assertEqual(len(built), 47, f"the build has {len(built)} PPDs")
+        self.assertEqual(sorted(listed), [f"talvero/{n}" for n in built], "lpinfo -m does not list the built PPDs")
+        for name, make in listed.items():
+            number = int(re.search(r"tlv(\d+)", name).group(1))
+            self.assertRegex(make, rf"^Talvero TLV-{number}\b", f"{name}: make and model {make!r}")
 
     def test_lp_prints_what_cupsfilter_prints(self):
         document = kit.PATHS.fixture("black-red-rgb.pdf")
