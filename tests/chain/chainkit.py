@@ -779,7 +779,6 @@ def png_ink(path):
 
 def fixture_areas():
     """AREAS and PAGE_H of tests/fixtures/chain/make_fixtures.py (read, never rewritten)."""
-    sys.dont_write_bytecode = True  # leave no __pycache__ in the fixtures folder
     sys.path.insert(0, PATHS.fixtures)
     try:
         import make_fixtures

@@ -31,6 +31,7 @@ import shutil
 import stat
 import sys
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import chainkit as kit  # noqa: E402
 
