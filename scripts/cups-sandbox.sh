@@ -1,8 +1,9 @@
 #!/bin/sh
 # Sets up a private CUPS ServerBin in which cupsfilter runs the driver's
 # filters straight from a build directory, without installing anything:
-#   scripts/cups-sandbox.sh BUILD_DIR
-# prints the path of the cups-files.conf to hand to `cupsfilter -c`.
+#   scripts/cups-sandbox.sh BUILD_DIR [SANDBOX_DIR]
+# (SANDBOX_DIR defaults to BUILD_DIR/cups-sandbox and is made anew) prints
+# the path of the cups-files.conf to hand to `cupsfilter -c`.
 #
 # cupsfilter runs only filters from the ServerBin of its cups-files.conf, and
 # only ones that are owned by root (when run as root) and not writable by
@@ -10,7 +11,9 @@
 # mode 0755.
 set -eu
 build=$(cd "$1" && pwd)
-sandbox="$build/cups-sandbox"
+sandbox=${2:-"$build/cups-sandbox"}
+mkdir -p "$sandbox"
+sandbox=$(cd "$sandbox" && pwd)
 system=$(cups-config --serverbin)
 
 rm -rf "$sandbox"
