@@ -777,13 +777,19 @@ def png_ink(path):
 
 # ---------------------------------------------------------------- documents
 
-def fixture_areas():
-    """AREAS and PAGE_H of tests/fixtures/chain/make_fixtures.py (read, never rewritten)."""
+def _make_fixtures():
+    """tests/fixtures/chain/make_fixtures.py as a module (read, never rewritten)."""
     sys.path.insert(0, PATHS.fixtures)
     try:
         import make_fixtures
     finally:
         sys.path.pop(0)
+    return make_fixtures
+
+
+def fixture_areas():
+    """AREAS, PAGE_H and TEXT of the fixtures' layout."""
+    make_fixtures = _make_fixtures()
     return make_fixtures.AREAS, make_fixtures.PAGE_H, make_fixtures.TEXT
 
 
@@ -823,18 +829,8 @@ def many_page_pdf(path, pages, label="PAGE"):
         kids.append(len(objects))
     objects[1] = (f"<< /Type /Pages /Kids [{' '.join(f'{k} 0 R' for k in kids)}] "
                   f"/Count {pages} >>").encode()
-    out = bytearray(b"%PDF-1.4\n")
-    offsets = []
-    for number, body in enumerate(objects, start=1):
-        offsets.append(len(out))
-        out += b"%d 0 obj\n" % number + body + b"\nendobj\n"
-    xref = len(out)
-    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
-    for offset in offsets:
-        out += b"%010d 00000 n \n" % offset
-    out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
     with open(path, "wb") as f:
-        f.write(out)
+        f.write(_make_fixtures().assemble_pdf(objects))
     return path
 
 
