@@ -11,7 +11,6 @@
 #include "filter/pipeline.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "filter/globals.h"
@@ -47,12 +46,10 @@ size_t quarterTurnBytes(uint32_t rows, uint32_t bytesPerRow) {
   return size_t{8} * bytesPerRow * ((rows + 7) / 8);
 }
 
-// Allocates (or grows) a pipeline buffer to `size` bytes and zeroes it.
+// Allocates (or grows) a pipeline buffer to `size` bytes and zeroes it;
+// false when memory is exhausted.
 bool prepare(PageBuf& buffer, size_t size) {
-  if (!buffer.reserve(size)) {
-    std::fputs("TALVERO DEBUG MSG: Memory Allocation Error\n", stderr);
-    return false;
-  }
+  if (!buffer.reserve(size)) return false;
   buffer.clear(size);
   return true;
 }

@@ -36,7 +36,7 @@ struct PageWork {
 };
 
 // Each runs one counted page through its pipeline and printPage. Returns
-// false when a buffer could not be allocated (the allocation message has
-// been written and the page was not printed).
+// false when a buffer could not be allocated (the page was not printed; the
+// page loop reports it).
 bool runColourPipeline(PageWork& work);
 bool runMonoPipeline(PageWork& work);

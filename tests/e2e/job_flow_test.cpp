@@ -321,4 +321,25 @@ TEST_F(JobFlowTest, AllocationFailureEndsTheJobAtOnce) {
                                   {"TALVERO DEBUG MSG: Memory Allocation Error", kReady}}));
 }
 
+TEST_F(JobFlowTest, PipelineAllocationFailureReportsOnce) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
+#else
+  // A two-colour page of 100000 rows of 288 bytes: the four job buffers
+  // (230 MB) fit in 300 MB of address space, the two-colour planes do not.
+  // The page is counted, nothing is printed for it, and the job ends at once.
+  RasterPage tall = blankPage(576, 100000, true);
+  tall.pixels[5] = 0x80;
+  FilterCall call{{"1", "user", "title", "1", ""},
+                  ppd(1, {{"PageCut", "0"}, {"PageType", "1"}, {"ColorModel", "0"}, {"LogoPosition", "0"}}),
+                  raster({tall})};
+  call.addressSpaceLimit = 300u << 20;
+  FilterResult r = runFilter(call);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kReset);
+  EXPECT_EQ(lines(r.err), concat({{kBanner, modelLine(1)}, pageLines(100000, 0, 100000, 1),
+                                  {"TALVERO DEBUG MSG: Memory Allocation Error", kReady}}));
+#endif
+}
+
 }  // namespace
