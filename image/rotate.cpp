@@ -101,60 +101,50 @@ void rotate180Degree(uint8_t* buffer, uint32_t byteCount) {
   if (back - front == 1) buffer[front] = reverseBits(buffer[front]);
 }
 
-// Quarter turn clockwise into dest; always returns 0.
-int rotate90Degree(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow) {
+namespace {
+
+// Both quarter turns. Result byte j of every result row packs eight source
+// rows: clockwise rows R - 1 - 8j down to R - 8 - 8j, counter-clockwise rows
+// 8j to 8j + 7, the first of them in its most significant bit. Source dot
+// column x becomes result row x clockwise, and row 8B - 1 - x
+// counter-clockwise (the rightmost source column is the top result row).
+template <bool Clockwise>
+void quarterTurn(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow) {
   const size_t resultBytesPerRow = (size_t{rows} + 7) / 8;
-  // Result byte j of every result row holds source rows R - 1 - 8j down to
-  // R - 8 - 8j, the lowest of them in its most significant bit.
+  const size_t columns = size_t{bytesPerRow} * 8;
   for (size_t j = 0; j < resultBytesPerRow; ++j) {
     RowGroup group{{}, true};
     for (size_t t = 0; t < 8; ++t) {
-      size_t fromBottom = 8 * j + t;
-      if (fromBottom < rows) {
-        group.row[t] = source + (rows - 1 - fromBottom) * size_t{bytesPerRow};
+      size_t k = 8 * j + t;
+      if (k < rows) {
+        group.row[t] = source + (Clockwise ? rows - 1 - k : k) * size_t{bytesPerRow};
       } else {
         group.row[t] = nullptr;
         group.full = false;
       }
     }
-    // Source dot column 8u + c becomes result row 8u + c.
     uint8_t* column = dest + j;
     for (uint32_t u = 0; u < bytesPerRow; ++u) {
       uint64_t block = transpose8x8(gatherBlock(group, u));
       for (int c = 0; c < 8; ++c) {
-        column[(size_t{u} * 8 + c) * resultBytesPerRow] = static_cast<uint8_t>(block >> (56 - 8 * c));
+        size_t x = size_t{u} * 8 + c;
+        size_t resultRow = Clockwise ? x : columns - 1 - x;
+        column[resultRow * resultBytesPerRow] = static_cast<uint8_t>(block >> (56 - 8 * c));
       }
     }
   }
+}
+
+}  // namespace
+
+// Quarter turn clockwise into dest; always returns 0.
+int rotate90Degree(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow) {
+  quarterTurn<true>(source, dest, rows, bytesPerRow);
   return 0;
 }
 
 // Quarter turn counter-clockwise into dest; always returns 0.
 int rotate270Degree(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow) {
-  const size_t resultBytesPerRow = (size_t{rows} + 7) / 8;
-  // Result byte j of every result row holds source rows 8j to 8j + 7, the
-  // first of them in its most significant bit.
-  for (size_t j = 0; j < resultBytesPerRow; ++j) {
-    RowGroup group{{}, true};
-    for (size_t t = 0; t < 8; ++t) {
-      size_t row = 8 * j + t;
-      if (row < rows) {
-        group.row[t] = source + row * size_t{bytesPerRow};
-      } else {
-        group.row[t] = nullptr;
-        group.full = false;
-      }
-    }
-    // Source dot column 8u + c becomes result row 8B - 1 - 8u - c: the
-    // rightmost source column is the top result row.
-    uint8_t* column = dest + j;
-    for (uint32_t u = 0; u < bytesPerRow; ++u) {
-      uint64_t block = transpose8x8(gatherBlock(group, u));
-      size_t lastRow = (size_t{bytesPerRow} - u) * 8 - 1;
-      for (int c = 0; c < 8; ++c) {
-        column[(lastRow - c) * resultBytesPerRow] = static_cast<uint8_t>(block >> (56 - 8 * c));
-      }
-    }
-  }
+  quarterTurn<false>(source, dest, rows, bytesPerRow);
   return 0;
 }
