@@ -28,6 +28,22 @@ constexpr int32_t kReduceToHalf = 100;
 // Rows wider than this are cut to the focus window (after a halving).
 constexpr uint32_t kFocusMinBytes = 64;
 
+// A reduction: the plane operation and how many source dots each result dot
+// stands for in each direction.
+struct Reduction {
+  int (*reduce)(const uint8_t*, uint8_t*, uint32_t, uint32_t);
+  uint32_t divisor;
+};
+
+// The reduction a PageSize choice asks for, or nullptr for none.
+const Reduction* reductionFor(int32_t pageSize) {
+  static constexpr Reduction kThird{scale100, 3};
+  static constexpr Reduction kHalf{scale50, 2};
+  if (pageSize == kReduceToThird) return &kThird;
+  if (pageSize == kReduceToHalf) return &kHalf;
+  return nullptr;
+}
+
 void writeHeader(PageWork& work) {
   cupsRasterWriteHeader(work.stream, &work.header);
 }
@@ -144,17 +160,15 @@ void separate(const uint8_t* page, const cups_page_header_t& header, ColourPlane
 }
 
 void reduceColour(PageWork& work, ColourPlanes& planes) {
-  int32_t pageSize = work.settings.PageSize;
-  if (pageSize != kReduceToThird && pageSize != kReduceToHalf) return;
-  auto reduce = pageSize == kReduceToThird ? scale100 : scale50;
-  uint32_t divisor = pageSize == kReduceToThird ? 3 : 2;
-  Scale = pageSize;
+  const Reduction* reduction = reductionFor(work.settings.PageSize);
+  if (reduction == nullptr) return;
+  Scale = work.settings.PageSize;
   uint32_t rows = work.header.cupsHeight;
   uint32_t q = planes.rowBytes;
   uint8_t* reduced = work.job.reduce.data();
-  reduce(planes.black, reduced, rows, q);
-  reduce(planes.colour, planes.black, rows, q);
-  reduceHeader(work.header, q, divisor);
+  reduction->reduce(planes.black, reduced, rows, q);
+  reduction->reduce(planes.colour, planes.black, rows, q);
+  reduceHeader(work.header, q, reduction->divisor);
   writeHeader(work);
   size_t kept = bytes(work.header.cupsHeight, q);
   std::memcpy(planes.colour, planes.black, kept);
@@ -214,18 +228,17 @@ bool focusColour(PageWork& work, ColourPlanes& planes) {
 // ---- monochrome ----
 
 void reduceMono(PageWork& work) {
-  int32_t pageSize = work.settings.PageSize;
-  if (!currentModel().monoScale || (pageSize != kReduceToThird && pageSize != kReduceToHalf)) return;
-  auto reduce = pageSize == kReduceToThird ? scale100 : scale50;
-  Scale = pageSize;
+  const Reduction* reduction = reductionFor(work.settings.PageSize);
+  if (!currentModel().monoScale || reduction == nullptr) return;
+  Scale = work.settings.PageSize;
   uint32_t rows = work.header.cupsHeight;
   uint32_t rowBytes = work.header.cupsBytesPerLine;
   size_t size = bytes(rows, rowBytes);
-  reduce(work.job.page.data(), work.job.reduce.data(), rows, rowBytes);
+  reduction->reduce(work.job.page.data(), work.job.reduce.data(), rows, rowBytes);
   std::memset(work.job.page.data(), 0, size);
   std::memcpy(work.job.page.data(), work.job.reduce.data(), size);
   std::memset(work.job.reduce.data(), 0, size);
-  reduceHeader(work.header, rowBytes, pageSize == kReduceToThird ? 3 : 2);
+  reduceHeader(work.header, rowBytes, reduction->divisor);
   writeHeader(work);
 }
 
