@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -92,7 +93,9 @@ bool printCountedPage(PageWork& work) {
 LoopEnd runPages(PageWork& work, int& pageCount) {
   const ModelRow& model = currentModel();
   cups_page_header_t& header = work.header;
+  int pagesRead = 0;  // pages of the stream, blank ones included
   while (cupsRasterReadHeader(work.stream, &header) != 0) {
+    ++pagesRead;
     if (header.cupsHeight == 0 || header.cupsBytesPerLine == 0) break;
     size_t size = 0;
     if (!pageBufferSize(header, size)) {
@@ -107,11 +110,15 @@ LoopEnd runPages(PageWork& work, int& pageCount) {
     int result = removeNullLine(work.stream, work.job.page.data(), work.job.read.data(), header, PageType);
     std::fprintf(stderr, "TALVERO_DEBUG_MSG : removeNullLine return = %d\n", result);
     std::fprintf(stderr, "TALVERO_DEBUG : cupsHeight = %d\n", header.cupsHeight);
-    if (result == kPageUnreadable) break;
+    if (result == kPageUnreadable) {
+      std::fprintf(stderr, "ERROR: The raster data of page %d ends early.\n", pagesRead);
+      break;
+    }
     if (result == kPageBlank) continue;
 
     ++pageCount;
     std::fprintf(stderr, "TALVERO DEBUG MESG: PAGE: %d %d\n", pageCount, header.NumCopies);
+    std::fprintf(stderr, "PAGE: %d 1\n", pageCount);  // CUPS counts the page (page_log)
 
     int32_t drawerOpen = work.settings.CashDrawerOpen;
     if ((drawerOpen == 0 || drawerOpen == 2) && ALREADY_OPEN == 1) {
@@ -148,11 +155,13 @@ int runRasterJob(const JobSettings& settings) {
   Focus = (settings.FocusArea == 1 || settings.FocusArea == 2) ? settings.FocusArea : 0;
   cups_raster_t* stream = cupsRasterOpen(STDIN_FILENO, CUPS_RASTER_READ);
   work->stream = stream;
+  if (stream == nullptr) std::fputs("ERROR: The input is not a CUPS raster stream.\n", stderr);
 
   int pageCount = 0;
   bool failed = false;
   if (runPages(*work, pageCount) == LoopEnd::AllocationFailure) {
     std::fputs("TALVERO DEBUG MSG: Memory Allocation Error\n", stderr);
+    std::fputs("ERROR: Out of memory.\n", stderr);
     failed = true;
   } else {
     endRasterJob(work->settings);
@@ -176,7 +185,9 @@ int runFilter(int argc, char* argv[]) {
     std::fprintf(stderr, "TALVERO DEBUG MSG : argv[6] = %s.\n", argv[6]);
     input = open(argv[6], O_RDONLY);
     if (input < 0) {
+      int error = errno;
       std::perror("TALVERO DEBUG MSG: Unable to open raster file - ");
+      std::fprintf(stderr, "ERROR: Unable to open \"%s\": %s\n", argv[6], std::strerror(error));
       sleep(1);
       return 1;
     }
@@ -194,6 +205,7 @@ int runFilter(int argc, char* argv[]) {
   }
   if (supported == kModelUnsupported) {
     std::fputs("TALVERO DEBUG MSG : This printer is not TALVERO's printer.\n", stderr);
+    std::fprintf(stderr, "ERROR: This PPD is not for a supported printer (model %d).\n", settings.ModelNumber);
     closeInput();
     return closeAndStatus(0, true);
   }

@@ -4,6 +4,7 @@
 // LogoPosition option (-1), so pages send no image and the printer bytes are
 // exactly those of the job flow itself.
 #include <chrono>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -23,13 +24,16 @@ std::string modelLine(int model) {
   return "TALVERO DEBUG MSG: The Printer Model is : " + std::to_string(model);
 }
 
-// The three lines the page loop writes around the page reader, and the
-// "PAGE" line of a counted page.
+// The three lines the page loop writes around the page reader, and the two
+// "PAGE" lines of a counted page (the filter's own, then the one CUPS counts).
 std::vector<std::string> pageLines(int before, int result, int after, int page = 0, int copies = 1) {
   std::vector<std::string> out{"TALVERO_DEBUG : cupsHeight = " + std::to_string(before),
                                "TALVERO_DEBUG_MSG : removeNullLine return = " + std::to_string(result),
                                "TALVERO_DEBUG : cupsHeight = " + std::to_string(after)};
-  if (page > 0) out.push_back("TALVERO DEBUG MESG: PAGE: " + std::to_string(page) + " " + std::to_string(copies));
+  if (page > 0) {
+    out.push_back("TALVERO DEBUG MESG: PAGE: " + std::to_string(page) + " " + std::to_string(copies));
+    out.push_back("PAGE: " + std::to_string(page) + " 1");
+  }
   return out;
 }
 
@@ -90,7 +94,8 @@ TEST_F(JobFlowTest, InputFileThatCannotBeOpened) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(lines(r.err),
             (std::vector<std::string>{kBanner, "TALVERO DEBUG MSG : argv[6] = /nonexistent/file.txt.",
-                                      "TALVERO DEBUG MSG: Unable to open raster file - : No such file or directory"}));
+                                      "TALVERO DEBUG MSG: Unable to open raster file - : No such file or directory",
+                                      "ERROR: Unable to open \"/nonexistent/file.txt\": No such file or directory"}));
   EXPECT_GE(elapsed, std::chrono::milliseconds(950));
 }
 
@@ -98,8 +103,9 @@ TEST_F(JobFlowTest, UnsupportedModelSendsNothing) {
   FilterResult r = rasterJob(ppd(12), {inkedPage(5)});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
+  const std::string cause = "ERROR: This PPD is not for a supported printer (model 12).";
   EXPECT_EQ(lines(r.err), (std::vector<std::string>{
-                              kBanner, "TALVERO DEBUG MSG : This printer is not TALVERO's printer.", kNoPages}));
+                              kBanner, "TALVERO DEBUG MSG : This printer is not TALVERO's printer.", cause, kNoPages}));
 
   std::string text = tempDir() + "/text.txt";
   writeRaster(text, {});
@@ -108,7 +114,7 @@ TEST_F(JobFlowTest, UnsupportedModelSendsNothing) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(lines(r.err),
             (std::vector<std::string>{kBanner, "TALVERO DEBUG MSG : argv[6] = " + text + ".",
-                                      "TALVERO DEBUG MSG : This printer is not TALVERO's printer.", kNoPages}));
+                                      "TALVERO DEBUG MSG : This printer is not TALVERO's printer.", cause, kNoPages}));
 }
 
 TEST_F(JobFlowTest, MissingPpdIsOneClearLine) {
@@ -171,6 +177,15 @@ TEST_F(JobFlowTest, JobWithoutPagesStillFeedsAndKicks) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, kReset + lf(6) + toString(hex("1B 70 00 32 FF")));
   EXPECT_EQ(lines(r.err), (std::vector<std::string>{kBanner, modelLine(1), kNoPages}));
+
+  // A document that is not raster at all ends the same way, saying why.
+  std::string pdf = tempDir() + "/document.pdf";
+  std::ofstream(pdf, std::ios::binary) << "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\n%%EOF\n";
+  r = runFilter({{"1", "user", "title", "1", ""}, path, pdf});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kReset + lf(6) + toString(hex("1B 70 00 32 FF")));
+  EXPECT_EQ(lines(r.err), (std::vector<std::string>{kBanner, modelLine(1),
+                                                    "ERROR: The input is not a CUPS raster stream.", kNoPages}));
 }
 
 TEST_F(JobFlowTest, FeedsAndCutsByModel) {
@@ -223,7 +238,7 @@ TEST_F(JobFlowTest, DrawerKickTiming) {
     EXPECT_EQ(r.status, 0);
     std::string expected = kReset + (c.before ? kick : "") + lf(2) + lf(2) + lf(6) + (c.after ? kick : "");
     EXPECT_EQ(r.out, expected) << describeMismatch(expected, r.out);
-    EXPECT_NE(r.err.find("TALVERO DEBUG MESG: PAGE: 1 1\nTALVERO_DEBUG : cupsHeight = 2\n"), std::string::npos);
+    EXPECT_NE(r.err.find("TALVERO DEBUG MESG: PAGE: 1 1\nPAGE: 1 1\nTALVERO_DEBUG : cupsHeight = 2\n"), std::string::npos);
   }
 }
 
@@ -259,7 +274,8 @@ TEST_F(JobFlowTest, StreamCutOffInsideAPageEndsTheJob) {
   EXPECT_EQ(r.out, kReset + lf(2) + lf(6));
   EXPECT_EQ(lines(r.err), concat({{kBanner, modelLine(1)}, pageLines(3, 0, 3, 1),
                                   {"TALVERO_DEBUG : cupsHeight = 10", "TALVERO DEBUG MSG : removeNullLine() NULLIMAGE2",
-                                   "TALVERO_DEBUG_MSG : removeNullLine return = -2", "TALVERO_DEBUG : cupsHeight = 10"},
+                                   "TALVERO_DEBUG_MSG : removeNullLine return = -2", "TALVERO_DEBUG : cupsHeight = 10",
+                                   "ERROR: The raster data of page 2 ends early."},
                                   {kReady}}));
 
   // The first page unreadable: no page counted.
@@ -318,7 +334,7 @@ TEST_F(JobFlowTest, AllocationFailureEndsTheJobAtOnce) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, kReset + toString(hex("1B 70 00 00 FF")) + lf(2));
   EXPECT_EQ(err, concat({{kBanner, modelLine(1)}, pageLines(3, 0, 3, 1),
-                                  {"TALVERO DEBUG MSG: Memory Allocation Error", kReady}}));
+                                  {"TALVERO DEBUG MSG: Memory Allocation Error", "ERROR: Out of memory.", kReady}}));
 }
 
 TEST_F(JobFlowTest, PipelineAllocationFailureReportsOnce) {
@@ -338,7 +354,7 @@ TEST_F(JobFlowTest, PipelineAllocationFailureReportsOnce) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, kReset);
   EXPECT_EQ(lines(r.err), concat({{kBanner, modelLine(1)}, pageLines(100000, 0, 100000, 1),
-                                  {"TALVERO DEBUG MSG: Memory Allocation Error", kReady}}));
+                                  {"TALVERO DEBUG MSG: Memory Allocation Error", "ERROR: Out of memory.", kReady}}));
 #endif
 }
 

@@ -385,7 +385,7 @@ TEST_F(RasterJobTest, RoadOfOnePage) {
                               "TALVERO DEBUG MSG : drive version v1.3.5", "TALVERO DEBUG MSG: The Printer Model is : 31",
                               "TALVERO_DEBUG : cupsHeight = 16", "TALVERO_DEBUG_MSG : removeNullLine return = 0",
                               "TALVERO_DEBUG : cupsHeight = 16", "TALVERO DEBUG MESG: PAGE: 1 1",
-                              "INFO: Ready to print."}));
+                              "PAGE: 1 1",                    "INFO: Ready to print."}));
 }
 
 }  // namespace
