@@ -8,7 +8,9 @@
 //
 // Usage (as CUPS runs every filter): rastertoTalveroPlanes job-id user title
 // copies options [file]. Exit status 0 when every page was converted, 1 on
-// bad arguments or input. SIGTERM (the job was cancelled) ends the job
+// bad arguments or input. A job whose title begins with TALVERO_API_MODE
+// only resets the printer (rastertoTalvero does that without reading its
+// input): its input is read and dropped, nothing is written, status 0. SIGTERM (the job was cancelled) ends the job
 // cleanly with status 0: the page in progress is completed with blank rows,
 // so what was converted reaches the next filter as a well-formed stream.
 #include <fcntl.h>
@@ -29,6 +31,9 @@
 #include "prefilter/raster_format.h"
 
 namespace {
+
+// Titles beginning with this mark API-mode jobs.
+constexpr char kApiModeMarker[] = "TALVERO_API_MODE";
 
 volatile sig_atomic_t CancelRequested = 0;
 
@@ -107,6 +112,25 @@ PageResult convertPage(cups_raster_t* in, cups_raster_t* out, const cups_page_he
   return PageResult::Done;
 }
 
+// Reads the input to its end and drops it, so the filters before this one
+// can finish. Returns false when it cannot be read.
+bool discardInput(int fd) {
+  char buffer[65536];
+  size_t total = 0;
+  for (;;) {
+    ssize_t n = readInput(&fd, reinterpret_cast<unsigned char*>(buffer), sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (CancelRequested) return true;
+      std::fprintf(stderr, "ERROR: Unable to read the job: %s\n", std::strerror(errno));
+      return false;
+    }
+    total += static_cast<size_t>(n);
+  }
+  std::fprintf(stderr, "DEBUG: rastertoTalveroPlanes: API mode job, %zu input bytes dropped\n", total);
+  return true;
+}
+
 // Opens the input: the named file, else standard input. Returns -1 on error.
 int openInput(int argc, char** argv) {
   if (argc < 7) return 0;
@@ -125,6 +149,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   installSignalHandlers();
+
+  if (std::strncmp(argv[3], kApiModeMarker, sizeof kApiModeMarker - 1) == 0) {
+    int fd = openInput(argc, argv);
+    if (fd < 0) return 1;
+    bool read = discardInput(fd);
+    if (fd != 0) close(fd);
+    return read ? 0 : 1;
+  }
 
   int colorModel = kNoColorModel;
   std::string why;

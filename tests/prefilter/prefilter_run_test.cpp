@@ -230,6 +230,17 @@ TEST_F(Prefilter, BadInputEndsWithAClearError) {
   EXPECT_TRUE(r.out.empty());
 }
 
+// An API-mode job: rastertoTalvero reads nothing, so the prefilter drops its
+// whole input and writes nothing (not even a stream header); no PPD needed.
+TEST_F(Prefilter, ApiModeDropsTheInputAndWritesNothing) {
+  FilterCall api = call("", writeStream({blackRedPage(), blackRedPage(200)}));
+  api.args[2] = "TALVERO_API_MODE open the drawer";
+  FilterResult r = talvero_test::runFilter(api);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_FALSE(hasLine(r.err, "ERROR")) << r.err;
+}
+
 // A page cut short is an error, but what arrived still goes out as a whole
 // page, padded with blank rows, after any complete page before it.
 TEST_F(Prefilter, PageCutShortIsPaddedAndReported) {
