@@ -64,6 +64,16 @@ ssize_t readInput(void* context, unsigned char* buffer, size_t length) {
 
 enum class PageResult { Done, Canceled, Failed };
 
+// Says why the output could not be written. When the next filter has ended
+// (it failed, and said why), that is only a debug note: the job's error
+// message stays the next filter's.
+void reportWriteError(const char* what) {
+  if (errno == EPIPE)
+    std::fprintf(stderr, "DEBUG: rastertoTalveroPlanes: %s: the next filter has ended\n", what);
+  else
+    std::fprintf(stderr, "ERROR: %s: %s\n", what, std::strerror(errno));
+}
+
 // Writes blank rows from row `from` to the end of the page, so the stream
 // stays well formed. Returns false when the output cannot be written.
 bool finishPage(cups_raster_t* out, const cups_page_header2_t& header, uint32_t from) {
@@ -85,7 +95,7 @@ PageResult convertPage(cups_raster_t* in, cups_raster_t* out, const cups_page_he
   }
   cups_page_header2_t outHeader = outputHeader(header, twoColour);
   if (!cupsRasterWriteHeader2(out, &outHeader)) {
-    std::fputs("ERROR: Unable to write the raster page header\n", stderr);
+    reportWriteError("Unable to write the raster page header");
     return PageResult::Failed;
   }
   std::vector<uint8_t> inRow(header.cupsBytesPerLine);
@@ -105,7 +115,7 @@ PageResult convertPage(cups_raster_t* in, cups_raster_t* out, const cups_page_he
     encodeRow(pixels, y, twoColour, outRow);
     if (cupsRasterWritePixels(out, outRow.data(), outHeader.cupsBytesPerLine) == 0) {
       if (CancelRequested) return PageResult::Canceled;
-      std::fprintf(stderr, "ERROR: Unable to write raster data: %s\n", std::strerror(errno));
+      reportWriteError("Unable to write raster data");
       return PageResult::Failed;
     }
   }

@@ -7,7 +7,7 @@ PACKAGES="
   libcups2-dev libcupsimage2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev
-  cups cups-client cups-filters cups-ppdc
+  cups cups-client cups-filters cups-ppdc cups-ipp-utils
   ghostscript poppler-utils
   python3
 "

@@ -329,6 +329,23 @@ def cupsfilter(conf, ppd, document, options, out_path, timeout=60):
 
 # ---------------------------------------------------------------- private cupsd
 
+# ipptool's request for the state and page count of job $job_id.
+GET_JOB_TEST = """{
+  NAME "Get-Job-Attributes"
+  OPERATION Get-Job-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR integer job-id $job_id
+  ATTR keyword requested-attributes job-state,job-impressions-completed,job-printer-state-message
+  STATUS successful-ok
+  DISPLAY job-state
+  DISPLAY job-impressions-completed
+  DISPLAY job-printer-state-message
+}
+"""
+
 class Cupsd:
     """A cupsd of the test's own, in the foreground, on a free port of 127.0.0.1.
 
@@ -468,6 +485,23 @@ MaxLogSize 0
     def wait_job(self, job, timeout=60):
         """Waits until `job` has left the queue (completed, cancelled or aborted)."""
         wait_for(lambda: not self.job_active(job), timeout, f"job {job} to finish")
+
+    def job_attributes(self, job):
+        """job-state, job-impressions-completed and job-printer-state-message of
+        `job`, asked with ipptool's Get-Job-Attributes: {name: value text}."""
+        test = os.path.join(self.root, "get-job.test")
+        with open(test, "w") as f:
+            f.write(GET_JOB_TEST)
+        number = str(job).rsplit("-", 1)[-1]
+        queue = str(job).rsplit("-", 1)[0]
+        out = run(["ipptool", "-t", "-d", f"job_id={number}",
+                   f"ipp://{self.host}/printers/{queue}", test], timeout=30).stdout.decode()
+        return dict(re.findall(r"^\s+([\w-]+) \(\w+\) = (.*)$", out, re.M))
+
+    def queue_defaults(self, queue):
+        """The queue's defaults as `lpoptions -p` lists them: {name: value}."""
+        out = run(["lpoptions", "-h", self.host, "-p", queue], timeout=30).stdout.decode()
+        return dict(re.findall(r"([\w-]+)=('[^']*'|\S*)", out))
 
     def printer_state(self, queue):
         """lpstat -p's line for `queue`, e.g. "printer talvero is idle.  enabled since ..."."""
@@ -812,13 +846,14 @@ def imageable_left(ppd, size):
     raise AssertionError(f"no ImageableArea for {size} in {ppd}")
 
 
-def many_page_pdf(path, pages, label="PAGE"):
+def many_page_pdf(path, pages, label="PAGE", blank=False):
     """Writes a PDF of `pages` identical 80 x 297 mm pages (black text, a black
-    bar, red text), so that every page gives the same printer bytes."""
+    bar, red text), so that every page gives the same printer bytes; with
+    `blank`, pages without any mark."""
     w, h = 80 * 72 / 25.4, 297 * 72 / 25.4
-    content = (f"BT /F1 18 Tf 0 g 20 784 Td ({label} TEXT) Tj ET "
-               f"0 g 20 700 186 60 re f "
-               f"BT /F1 18 Tf 1 0 0 rg 20 654 Td (RED TEXT) Tj ET").encode()
+    content = b"" if blank else (f"BT /F1 18 Tf 0 g 20 784 Td ({label} TEXT) Tj ET "
+                                 f"0 g 20 700 186 60 re f "
+                                 f"BT /F1 18 Tf 1 0 0 rg 20 654 Td (RED TEXT) Tj ET").encode()
     objects = [b"<< /Type /Catalog /Pages 2 0 R >>", None,
                b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica-Bold >>",
                b"<< /Length %d >>\nstream\n" % len(content) + content + b"\nendstream"]

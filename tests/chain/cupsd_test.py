@@ -12,11 +12,19 @@ socket backend).
   - lpinfo -m offers all 47 models.
   - A document printed with lp reaches each device byte for byte as
     cupsfilter produces it for the same PPD and options.
+  - The IPP colour mode: print-color-mode=monochrome prints black only,
+    color black and red, a ColorModel option given with the job wins; the
+    queues advertise the colour mode their jobs get by default.
+  - Jobs that print nothing (a blank document, an API-mode title, the PPD of
+    another printer) stop with the cause in the log and no page counted, the
+    queue stays idle and accepting, and the next receipt prints with
+    job-impressions-completed equal to its pages.
   - A long job cancelled with `cancel` while rastertoTalvero runs: the
     filter exits with status 0 after the signal, the queue does not stop,
-    and the device receives every byte the filter had written before the
-    signal (a prefix of the uncancelled job) followed by 720 bytes 00 and
-    ESC @.
+    and the device receives a prefix of the uncancelled job, ended either
+    by the filter's cancel tail (720 bytes 00 and ESC @) or, when the signal
+    reached the prefilter first and the filter then saw its input end, as a
+    shortened job ends: its last page and page end.
 
 Run by CTest (label real-chain), or directly:
   cupsd_test.py --build-dir BUILD --source-dir SRC --keep-dir DIR
@@ -60,6 +68,10 @@ class PrivateCupsd(kit.ChainTestCase):
         cls.cupsd.lpadmin("-p", "talvero-socket", "-E", "-v", f"socket://127.0.0.1:{cls.printer.port}/?snmp=false",
                           "-P", kit.PATHS.ppd(MODEL))
         cls.queues = {"file": "talvero", "socket": "talvero-socket"}
+        # What the README asks for a two-colour queue: cupsd 2.4 advertises
+        # "monochrome" for every PPD whose default ColorModel is not "RGB".
+        for queue in cls.queues.values():
+            cls.cupsd.lpadmin("-p", queue, "-o", "print-color-mode-default=color")
 
     # ---- helpers
 
@@ -101,6 +113,19 @@ class PrivateCupsd(kit.ChainTestCase):
             if re.search(rf"PID {pid} \(\S*/rastertoTalvero\) (exited|stopped|crashed|was terminated)", line):
                 return line
         return None
+
+    def print_file_job(self, document, *options, queue="talvero", device=None, title=None):
+        """Prints `document` on a file queue and waits until the job leaves the
+        processing state; returns (job, device bytes)."""
+        device = device or self.devices["file"]
+        open(device, "wb").close()
+        if title:
+            options += (f"job-name={title}",)
+        job = self.cupsd.lp(queue, document, *options)
+        kit.wait_for(lambda: self.cupsd.job_attributes(job).get("job-state") not in
+                     (None, "pending", "processing"), 60, f"{job} to end")
+        with open(device, "rb") as f:
+            return job, f.read()
 
     def assert_queue_fine(self, queue, job):
         log = "\n".join(self.cupsd.job_log(job))
@@ -148,10 +173,106 @@ class PrivateCupsd(kit.ChainTestCase):
                     f"  device bytes {self.artefact(path)}, cupsfilter bytes "
                     f"{self.artefact(self.ws.join('reference.bin'))}, log {self.artefact(self.cupsd.error_log)}")
 
+    def test_ipp_colour_mode(self):
+        """print-color-mode through the PPD's presets, with ColorModel winning."""
+        self.assertEqual(self.cupsd.queue_defaults("talvero").get("print-color-mode"), "color")
+        device = self.ws.join("device-black.out")
+        open(device, "wb").close()
+        self.cupsd.lpadmin("-p", "talvero-black", "-E", "-v", f"file://{device}", "-m", "talvero/tlv013.ppd")
+        self.assertEqual(self.cupsd.queue_defaults("talvero-black").get("print-color-mode"), "monochrome",
+                         "a black-only model's queue must advertise monochrome")
+
+        document = kit.PATHS.fixture("black-red-rgb.pdf")
+        cases = [  # options, red expected
+            ((), True),  # the queue's default
+            (("print-color-mode=monochrome",), False),
+            (("print-color-mode=color",), True),
+            (("print-color-mode=monochrome", "ColorModel=0"), True),
+            (("print-color-mode=color", "ColorModel=1"), False),
+        ]
+        for options, red in cases:
+            with self.subTest(options=options):
+                job, got = self.print_file_job(document, *options)
+                path = self.save(f"colour-{'-'.join(options) or 'default'}.bin", got)
+                self.assertEqual(self.cupsd.job_attributes(job).get("job-state"), "completed",
+                                 f"{job}: {self.artefact(self.cupsd.error_log)}")
+                printout = kit.Printout(path)
+                self.assertIsNone(printout.error, f"{job}: {printout.error} {self.artefact(path)}")
+                self.assertEqual(len(printout.pages), 1, printout.listing())
+                page = printout.pages[0]
+                self.assertGreater(page.dots("black"), 1000, f"{job}: no black {self.artefact(path)}")
+                colour = page.dots("colour")
+                self.assertEqual(colour > 1000, red,
+                                 f"{job} with {options}: {colour} red dots {self.artefact(path)}")
+                if not red:
+                    self.assertEqual(colour, 0, f"{job}: red dots on a black-only job {self.artefact(path)}")
+
+    def test_jobs_that_print_nothing_leave_the_queue_printing(self):
+        """A blank document, an API-mode title and the PPD of another printer:
+        each job stops with its cause and no page counted; the next receipt
+        prints and counts its pages."""
+        other = self.ws.join("tlv012.ppd")
+        with open(kit.PATHS.ppd(MODEL), encoding="latin-1") as f:
+            text = f.read().replace(f"*cupsModelNumber: {MODEL}", "*cupsModelNumber: 12")
+        with open(other, "w", encoding="latin-1") as f:
+            f.write(text)
+        other_device = self.ws.join("device-other.out")
+        open(other_device, "wb").close()
+        self.cupsd.lpadmin("-p", "talvero-other", "-E", "-v", f"file://{other_device}", "-P", other)
+
+        receipt = kit.many_page_pdf(self.ws.join("three-pages.pdf"), 3)
+        blank = kit.many_page_pdf(self.ws.join("blank.pdf"), 1, blank=True)
+        # The filter of the PPD of another printer ends before it reads, so
+        # there the prefilter cannot write its pages and fails too.
+        cases = [  # name, print call, printer bytes, the job's first error lines, prefilter succeeds
+            ("blank", lambda: self.print_file_job(blank), None, ["No pages found!"], True),
+            ("api", lambda: self.print_file_job(receipt, title="TALVERO_API_MODE reset"), b"\x1b\x40",
+             ["No pages found!"], True),
+            ("other", lambda: self.print_file_job(receipt, queue="talvero-other", device=other_device), b"",
+             ["This PPD is not for a supported printer (model 12).", "No pages found!"], False),
+        ]
+        stopped = []
+        for name, submit, printed, errors, prefilter_ok in cases:
+            with self.subTest(job=name):
+                job, got = submit()
+                stopped.append(job)
+                where = f"{self.artefact(self.save(f'{name}.bin', got))} {self.artefact(self.cupsd.error_log)}"
+                attributes = self.cupsd.job_attributes(job)
+                self.assertEqual(attributes.get("job-state"), "processing-stopped", f"{job}: {where}")
+                self.assertEqual(attributes.get("job-impressions-completed"), "0", f"{job}: {where}")
+                log = self.cupsd.job_log(job)
+                logged = [line.split("] ", 2)[-1] for line in log
+                          if line.startswith("E ") and "Job stopped due to filter errors" not in line]
+                self.assertEqual(logged, errors, f"{job}: error lines; {where}")
+                self.assertEqual(attributes.get("job-printer-state-message"), errors[0], f"{job}: {where}")
+                failed = [line for line in log if re.search(r"rastertoTalveroPlanes\) (stopped|crashed)", line)]
+                self.assertEqual(not failed, prefilter_ok, f"{job}: the prefilter's end: {failed}; {where}")
+                if printed is not None:
+                    self.assertEqual(got, printed, f"{job}: {where}")
+                self.assertRegex(self.cupsd.printer_state("talvero"), r"is idle\.\s+enabled")
+
+        job, got = self.print_file_job(receipt)
+        path = self.save("after.bin", got)
+        attributes = self.cupsd.job_attributes(job)
+        self.assertEqual(attributes.get("job-state"), "completed", f"{job}: {self.artefact(self.cupsd.error_log)}")
+        self.assertEqual(len(kit.Printout(path).pages), 3, self.artefact(path))
+        self.assertEqual(attributes.get("job-impressions-completed"), "3")
+        with open(os.path.join(self.cupsd.root, "log", "page_log")) as f:
+            self.assertIn(f" {job.rsplit('-', 1)[1]} ", "".join(l for l in f if " total 3 " in l),
+                          "page_log has no total of 3 pages for the receipt")
+
+        # README: `cancel` clears a stopped job.
+        for job in stopped:
+            self.cupsd.cancel(job)
+            self.cupsd.wait_job(job, timeout=30)
+
     def test_cancel_while_the_filter_runs(self):
         """A job of identical pages: each page gives the same bytes P, so the
         uncancelled job is ESC @ then P repeated, and what the device gets must
-        be a prefix of that, then the cancel tail."""
+        be a prefix of that, then the cancel tail. cupsd signals the job's
+        processes one after another: when the prefilter ends first, it
+        completes its page with blank rows and the filter ends the shortened
+        job normally before its own signal arrives; that ending is sound too."""
         one = self.reference(kit.many_page_pdf(self.ws.join("one-page.pdf"), 1), "one-page.bin")
         self.assertEqual(one[:2], b"\x1b\x40")
         page = one[2:]
@@ -194,21 +315,45 @@ class PrivateCupsd(kit.ChainTestCase):
                 self.assertGreater(exit_at, cancel_at, f"{job}: the filter ended before the cancel; {where}")
                 self.assert_queue_fine(queue, job)
 
-                # What reached the device.
+                # What reached the device: the job's first bytes, then one of the two endings.
                 self.assertLess(len(got), len(full), f"{job}: the whole job printed; the cancel came too late")
-                self.assertTrue(got.endswith(kit.CANCEL_TAIL),
-                                 f"{job}: the device does not end with 720 bytes 00 and ESC @; its last bytes: "
-                                 f"{got[-40:].hex(' ')}; {where}")
-                printed = got[:-len(kit.CANCEL_TAIL)]
-                at = kit.first_difference(printed, full)
-                self.assertEqual(at, len(printed),
-                                 f"{job}: before the cancel tail the device got other bytes than the job's: "
-                                 f"first difference at {at}\n  device: {kit.hex_around(printed, at)}\n"
-                                 f"  job:    {kit.hex_around(full, at)}\n{where}")
+                if got.endswith(kit.CANCEL_TAIL):
+                    ending = "the cancel tail"
+                    printed = got[:-len(kit.CANCEL_TAIL)]
+                    at = kit.first_difference(printed, full)
+                    self.assertEqual(at, len(printed),
+                                     f"{job}: before the cancel tail the device got other bytes than the job's: "
+                                     f"first difference at {at}\n  device: {kit.hex_around(printed, at)}\n"
+                                     f"  job:    {kit.hex_around(full, at)}\n{where}")
+                else:
+                    ending = "a shortened job's normal end"
+                    printed = got
+                    self.assert_shortened_job(got, one, page, where)
                 pages, rest = divmod(len(printed) - 2, len(page))
-                print(f"\n  {kind} device: {pages} whole pages and {rest} bytes of the next before the "
-                      f"cancel tail; {exit_line.split('] ', 1)[-1]}")
+                print(f"\n  {kind} device: {pages} whole pages and {rest} bytes of the next, then {ending}; "
+                      f"{exit_line.split('] ', 1)[-1]}")
 
+    def assert_shortened_job(self, got, one, page, where):
+        """`got` is a job whose prefilter was cancelled first: whole pages of the
+        job, then at most one page cut short (its rows the first rows of the
+        job's page) that ends as every page does, and nothing else."""
+        whole = (kit.first_difference(got[2:], page * (len(got) // len(page) + 1))) // len(page)
+        self.assertEqual(got[:2 + whole * len(page)], b"\x1b\x40" + page * whole,
+                         f"the device does not begin with the job's bytes; {where}")
+        self.assertGreaterEqual(whole, 2, f"two pages were printed before the cancel; {where}")
+        printout = kit.Printout(self.save("shortened.bin", got))
+        reference = kit.Printout(self.save("one-page-ref.bin", one))
+        self.assertIsNone(printout.error, f"the shortened job does not decode: {printout.error}; {where}")
+        self.assertIn(len(printout.pages), (whole, whole + 1), f"{where}\n{printout.listing()}")
+        self.assertEqual(printout.tail_names(), reference.tail_names(),
+                         f"the shortened job does not end as a page ends; {where}\n{printout.listing()}")
+        if len(printout.pages) > whole:
+            last, full_page = printout.pages[-1], reference.pages[0]
+            self.assertEqual(last.bytes_per_row, full_page.bytes_per_row, where)
+            self.assertLessEqual(last.rows, full_page.rows, where)
+            size = last.rows * last.bytes_per_row
+            self.assertEqual((last.black, last.colour), (full_page.black[:size], full_page.colour[:size]),
+                             f"the last page is not the first rows of the job's page; {where}")
 
 if __name__ == "__main__":
     sys.exit(kit.main(__doc__.splitlines()[0]))
