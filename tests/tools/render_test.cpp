@@ -219,4 +219,22 @@ TEST(Tool, UsageErrorsAndWarnings) {
   EXPECT_NE(tail.err.find("offset 0: warning: text at the end of the stream"), std::string::npos) << tail.err;
 }
 
+// An image wider than the paper it is previewed on gives one warning per
+// image (a run of bands of one width), naming its offset and both widths.
+TEST(Tool, WarnsAboutImagesWiderThanThePaper) {
+  std::string dir = talvero_test::tempDir();
+  Bytes band = hex("1D 76 30 00 5D 00 01 00");  // GS v 0: 93 bytes (744 dots) x 1 row
+  band.resize(band.size() + 93, 0xFF);
+  Bytes job = hex("1B 40");
+  for (const Bytes& part : {band, band, hex("0A"), band}) job.insert(job.end(), part.begin(), part.end());
+  writeFile(dir + "/wide.bin", job);
+
+  const std::string warning = "dots wide, wider than the paper's 576 dots (the printer cannot print it whole)\n";
+  ToolRun run = runTool(dir, "--list wide.bin");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "talvero-preview: offset 2: warning: the image is 744 " + warning +
+                         "talvero-preview: offset 205: warning: the image is 744 " + warning);
+  EXPECT_EQ(runTool(dir, "--list --width 744 wide.bin").err, "");
+}
+
 }  // namespace

@@ -50,7 +50,8 @@ struct Stored {
 class Builder {
  public:
   explicit Builder(const ReceiptOptions& options)
-      : columns_(std::max<uint32_t>(1, options.paperWidthDots / kCellWidth)) {}
+      : paperWidth_(options.paperWidthDots),
+        columns_(std::max<uint32_t>(1, options.paperWidthDots / kCellWidth)) {}
 
   // Applies one command.
   void apply(const Command& c) {
@@ -80,7 +81,25 @@ class Builder {
   }
 
   void add(size_t offset, ItemBody body) {
+    if (const auto* band = std::get_if<RasterBand>(&body)) {
+      checkWidth(*band);
+    } else {
+      wideImage_ = 0;
+    }
     receipt_.items.push_back(ReceiptItem{offset, justification_, std::move(body)});
+  }
+
+  // Warns when a raster image is wider than the paper: the dots past its
+  // edge are not printed. Once per image (a run of bands of one width).
+  void checkWidth(const RasterBand& band) {
+    uint32_t width = band.widthDots * band.scaleX;
+    if (width <= paperWidth_) {
+      wideImage_ = 0;
+    } else if (width != wideImage_) {
+      wideImage_ = width;
+      warn(offset_, "the image is " + std::to_string(width) + " dots wide, wider than the paper's " +
+                        std::to_string(paperWidth_) + " dots (the printer cannot print it whole)");
+    }
   }
 
   void addNote(size_t offset, std::string text) { add(offset, Note{std::move(text)}); }
@@ -248,7 +267,9 @@ class Builder {
 
   void on(const NulRun&) {}
 
+  uint32_t paperWidth_;
   size_t columns_;
+  uint32_t wideImage_ = 0;  // width of the too-wide image being printed, else 0
   size_t offset_ = 0;
   uint8_t justification_ = 0;
   std::string line_;
