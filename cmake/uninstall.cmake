@@ -28,3 +28,21 @@ foreach(folder IN LISTS folders)
     file(REMOVE_RECURSE "${folder}")  # empty, checked above
   endif()
 endforeach()
+
+# Shared folders the install made (the man sections, <prefix>/share/ppd),
+# noted by the install itself, deepest first: removed when nothing else has
+# moved in since.
+get_filename_component(build_dir "${manifest}" DIRECTORY)
+set(made "${build_dir}/install_new_folders.txt")
+if(EXISTS "${made}")
+  file(STRINGS "${made}" folders)
+  foreach(folder IN LISTS folders)
+    set(path "$ENV{DESTDIR}${folder}")
+    file(GLOB left "${path}/*")
+    if(IS_DIRECTORY "${path}" AND NOT IS_SYMLINK "${path}" AND NOT left)
+      message(STATUS "Removing ${path}")
+      file(REMOVE_RECURSE "${path}")  # empty, checked above
+    endif()
+  endforeach()
+  file(REMOVE "${made}")
+endif()

@@ -9,7 +9,7 @@ PACKAGES="
   libpng-dev
   cups cups-client cups-filters cups-ppdc cups-ipp-utils
   ghostscript poppler-utils
-  python3
+  python3 man-db
 "
 missing=""
 for p in $PACKAGES; do

@@ -14,3 +14,7 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTALVERO_SANITIZE=ON
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j"$jobs" -LE real-chain
+# CTest shows only that a test was skipped; say why.
+awk '/^[0-9]+\/[0-9]+ Testing: / { name = $3 }
+     /: Skipped$/ { getline reason; print "Skipped " name ": " reason }' \
+  build-sanitize/Testing/Temporary/LastTest.log

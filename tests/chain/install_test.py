@@ -8,7 +8,9 @@ runs no other), talvero-preview into <root><prefix>/bin and the 47 PPDs into
 installed <root>$(cups-config --serverbin) (the system's own filters and
 programs linked in beside ours) and whose DataDir/model links the installed
 PPDs must list every model with `lpinfo -m` and print with the installed
-filters. The uninstall target must then remove every installed file.
+filters. The uninstall target must then remove every installed file, and
+the shared folders the install made (<prefix>/share/ppd, the man sections),
+but not such a folder that was there before.
 
 cups-driverd finds PPDs under DataDir/model and under the fixed folders
 /usr/share/ppd and /usr/local/share/ppd of the real system, never under a
@@ -16,8 +18,8 @@ DESTDIR root: the test shows that the installed PPDs are not listed until
 DataDir/model links them.
 
 Nothing is installed outside the scratch root. The install writes
-install_manifest.txt into the build tree; the test keeps a copy of the one it
-finds there and puts it back afterwards, and holds a lock so that two runs
+install_manifest.txt and install_new_folders.txt into the build tree; the
+test keeps a copy of those it finds there and puts them back afterwards, and holds a lock so that two runs
 on one build tree take turns.
 
 Run by CTest (label real-chain), or directly:
@@ -70,10 +72,15 @@ class InstallIntoRoot(kit.ChainTestCase):
         cls.lock = kit.file_lock(os.path.join(lock_dir, "install.lock"))
         cls.lock.__enter__()
         cls.addClassCleanup(cls.lock.__exit__, None, None, None)
+        for name in ("install_manifest.txt", "install_new_folders.txt"):
+            path = os.path.join(build, name)
+            saved = open(path, "rb").read() if os.path.exists(path) else None
+            cls.addClassCleanup(cls.restore_manifest, path, saved)
+            atexit.register(cls.restore_manifest, path, saved)  # also after an interrupt
         manifest = os.path.join(build, "install_manifest.txt")
-        saved = open(manifest, "rb").read() if os.path.exists(manifest) else None
-        cls.addClassCleanup(cls.restore_manifest, manifest, saved)
-        atexit.register(cls.restore_manifest, manifest, saved)  # also after an interrupt
+        # A shared folder that is there before the install stays after the uninstall.
+        cls.man1 = os.path.join(cls.root + cls.prefix, "share", "man", "man1")
+        os.makedirs(cls.man1)
 
         cls.install_log = kit.run([kit.PATHS.cmake, "--install", build], env=cls.env, timeout=120).stdout.decode()
         with open(cls.ws.join("install.log"), "w") as f:
@@ -109,6 +116,9 @@ class InstallIntoRoot(kit.ChainTestCase):
         self.assertEqual(installed, self.built_ppds, "the installed PPDs are not the built ones")
         self.assertTrue(os.access(os.path.join(self.root + self.prefix, "bin", "talvero-preview"), os.X_OK),
                         "talvero-preview not installed")
+        for page in ("man8/rastertoTalvero.8", "man8/rastertoTalveroPlanes.8", "man1/talvero-preview.1"):
+            self.assertTrue(os.path.isfile(os.path.join(self.root + self.prefix, "share", "man", page)),
+                            f"{page} not installed")
         files = [p for p in placed if not os.path.isdir(p)]
         self.assertEqual(sorted(self.root + p for p in self.manifest), sorted(files),
                          "install_manifest.txt does not list what was installed")
@@ -173,6 +183,11 @@ class InstallIntoRoot(kit.ChainTestCase):
         for name in FILTERS:
             self.assertFalse(os.path.lexists(os.path.join(self.filter_dir, name)), f"{name} still installed")
         self.assertEqual(glob.glob(os.path.join(self.ppd_dir, "*.ppd")), [], "PPDs left behind")
+        share = os.path.join(self.root + self.prefix, "share")
+        self.assertFalse(os.path.exists(os.path.join(share, "ppd")), "the uninstall left <prefix>/share/ppd")
+        self.assertFalse(os.path.exists(os.path.join(share, "man", "man8")), "the uninstall left man8")
+        self.assertEqual(os.listdir(self.man1), [], "the installed man page is left in man1")
+        self.assertTrue(os.path.isdir(self.man1), "the uninstall removed man1, which the install did not make")
 
 
 if __name__ == "__main__":
