@@ -10,9 +10,10 @@
 // copies options [file]. Exit status 0 when every page was converted, 1 on
 // bad arguments or input. A job whose title begins with TALVERO_API_MODE
 // only resets the printer (rastertoTalvero does that without reading its
-// input): its input is read and dropped, nothing is written, status 0. SIGTERM (the job was cancelled) ends the job
-// cleanly with status 0: the page in progress is completed with blank rows,
-// so what was converted reaches the next filter as a well-formed stream.
+// input): its input is read and dropped, nothing is written, status 0.
+// SIGTERM (the job was cancelled) ends the job cleanly with status 0: the
+// page in progress is completed with blank rows, so what was converted
+// reaches the next filter as a well-formed stream.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>

@@ -89,8 +89,8 @@ class Builder {
     receipt_.items.push_back(ReceiptItem{offset, justification_, std::move(body)});
   }
 
-  // Warns when a raster image is wider than the paper: the dots past its
-  // edge are not printed. Once per image (a run of bands of one width).
+  // Warns when a raster image is wider than the paper, which the printer
+  // cannot print whole. Once per image (a run of bands of one width).
   void checkWidth(const RasterBand& band) {
     uint32_t width = band.widthDots * band.scaleX;
     if (width <= paperWidth_) {
