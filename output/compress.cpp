@@ -1,44 +1,143 @@
 // The run-length code of the compressed raster command. Bytes other than 00
 // and FF are literals and stand for themselves; a run of 00 or FF bytes is a
 // two-byte token, the byte value and a count of 1 to 255, so a longer run
-// takes several tokens and a lone 00 or FF costs two bytes. The code is
-// written in one pass straight onto the printer output; each call starts
+// takes several tokens and a lone 00 or FF costs two bytes. Each call starts
 // with no run open and closes its last run at the end of its input.
+//
+// The input is scanned eight bytes at a time: a word with no 00 and no FF
+// byte is eight literals, and a run goes on while whole words equal the run
+// byte. The code is gathered in a local buffer and handed to the printer
+// output in large pieces.
 #include "output/compress.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstring>
 
 #include "output/stream.h"
 
 namespace {
 
 // Longest run one token can carry.
-constexpr uint32_t kMaxRun = 0xFF;
+constexpr size_t kMaxRun = 0xFF;
+
+constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+
+inline uint64_t load64(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+inline void store64(uint8_t* p, uint64_t word) {
+  std::memcpy(p, &word, sizeof word);
+}
+
+// 80 in each byte of `word` that is 00, 00 in every other byte.
+inline uint64_t zeroBytes(uint64_t word) {
+  return ~(((word & kLow7) + kLow7) | word | kLow7);
+}
+
+// Index, in memory order, of the first byte of a word that `mask` marks
+// (80 in the marked bytes, at least one marked).
+inline size_t firstMarked(uint64_t mask) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return static_cast<size_t>(std::countr_zero(mask)) / 8;
+  } else {
+    return static_cast<size_t>(std::countl_zero(mask)) / 8;
+  }
+}
 
 // Whether `byte` opens a run token rather than standing for itself.
 inline bool isRunByte(uint8_t byte) {
   return byte == 0x00 || byte == 0xFF;
 }
 
+// The code of one call, gathered before it goes to the printer output.
+class CodeBuffer {
+ public:
+  ~CodeBuffer() { flush(); }
+
+  // Makes room for `count` more bytes (at most 8).
+  void reserve(size_t count) {
+    if (used_ + count > sizeof bytes_) flush();
+  }
+  // Where the next bytes go, and how many were put there.
+  uint8_t* end() { return bytes_ + used_; }
+  void advance(size_t count) { used_ += count; }
+
+  // Hands what it holds to the printer output.
+  void flush() {
+    outBytes(bytes_, used_);
+    used_ = 0;
+  }
+
+ private:
+  uint8_t bytes_[8192];
+  size_t used_ = 0;
+};
+
+// Copies the literals from `at` up to the next 00 or FF byte (or `end`).
+// Each word goes to the code whole; only its literals are counted in.
+const uint8_t* copyLiterals(const uint8_t* at, const uint8_t* end, CodeBuffer& code) {
+  while (end - at >= 8) {
+    code.reserve(8);
+    uint64_t word = load64(at);
+    store64(code.end(), word);
+    uint64_t runBytes = zeroBytes(word) | zeroBytes(~word);
+    if (runBytes != 0) {
+      size_t literals = firstMarked(runBytes);
+      code.advance(literals);
+      return at + literals;
+    }
+    code.advance(8);
+    at += 8;
+  }
+  // Fewer than eight bytes left.
+  code.reserve(8);
+  uint8_t* out = code.end();
+  size_t n = 0;
+  while (at < end && !isRunByte(*at)) out[n++] = *at++;
+  code.advance(n);
+  return at;
+}
+
+// Measures the run of `*at` (00 or FF) from `at` and writes its tokens.
+const uint8_t* codeRun(const uint8_t* at, const uint8_t* end, CodeBuffer& code) {
+  const uint8_t value = *at;
+  const uint64_t pattern = value == 0 ? 0 : ~uint64_t{0};
+  const uint8_t* start = at;
+  for (;;) {
+    if (end - at < 8) {
+      while (at < end && *at == value) ++at;
+      break;
+    }
+    uint64_t other = load64(at) ^ pattern;  // non-zero in the bytes that end the run
+    if (other != 0) {
+      at += firstMarked(~zeroBytes(other) & ~kLow7);
+      break;
+    }
+    at += 8;
+  }
+  size_t length = static_cast<size_t>(at - start);
+  for (; length > 0; length -= length < kMaxRun ? length : kMaxRun) {
+    code.reserve(2);
+    uint8_t* out = code.end();
+    out[0] = value;
+    out[1] = static_cast<uint8_t>(length < kMaxRun ? length : kMaxRun);
+    code.advance(2);
+  }
+  return at;
+}
+
 }  // namespace
 
 void CompressData(const uint8_t* data, uint32_t length) {
+  CodeBuffer code;
   const uint8_t* at = data;
   const uint8_t* end = data + length;
   while (at < end) {
-    // Literals up to the next run byte go out together: none of them can
-    // change once the run byte is seen.
-    const uint8_t* literals = at;
-    while (at < end && !isRunByte(*at)) ++at;
-    if (at > literals) outBytes(literals, static_cast<size_t>(at - literals));
-    if (at == end) break;
-
-    uint8_t value = *at;
-    uint32_t count = 1;
-    ++at;
-    while (at < end && *at == value && count < kMaxRun) {
-      ++count;
-      ++at;
-    }
-    outByte(value);
-    outByte(static_cast<uint8_t>(count));
+    at = copyLiterals(at, end, code);
+    if (at < end) at = codeRun(at, end, code);
   }
 }
