@@ -5,9 +5,10 @@
 // with no run open and closes its last run at the end of its input.
 //
 // The input is scanned eight bytes at a time: a word with no 00 and no FF
-// byte is eight literals, and a run goes on while whole words equal the run
-// byte. The code is gathered in a local buffer and handed to the printer
-// output in large pieces.
+// byte is eight literals, a run that ends within its word is measured from
+// the word's bytes alone, and a longer run goes on while whole words equal
+// the run byte. The code is gathered in a local buffer and handed to the
+// printer output in large pieces.
 #include "output/compress.h"
 
 #include <bit>
@@ -77,31 +78,6 @@ class CodeBuffer {
   size_t used_ = 0;
 };
 
-// Copies the literals from `at` up to the next 00 or FF byte (or `end`).
-// Each word goes to the code whole; only its literals are counted in.
-const uint8_t* copyLiterals(const uint8_t* at, const uint8_t* end, CodeBuffer& code) {
-  while (end - at >= 8) {
-    code.reserve(8);
-    uint64_t word = load64(at);
-    store64(code.end(), word);
-    uint64_t runBytes = zeroBytes(word) | zeroBytes(~word);
-    if (runBytes != 0) {
-      size_t literals = firstMarked(runBytes);
-      code.advance(literals);
-      return at + literals;
-    }
-    code.advance(8);
-    at += 8;
-  }
-  // Fewer than eight bytes left.
-  code.reserve(8);
-  uint8_t* out = code.end();
-  size_t n = 0;
-  while (at < end && !isRunByte(*at)) out[n++] = *at++;
-  code.advance(n);
-  return at;
-}
-
 // Measures the run of `*at` (00 or FF) from `at` and writes its tokens.
 const uint8_t* codeRun(const uint8_t* at, const uint8_t* end, CodeBuffer& code) {
   const uint8_t value = *at;
@@ -130,14 +106,60 @@ const uint8_t* codeRun(const uint8_t* at, const uint8_t* end, CodeBuffer& code) 
   return at;
 }
 
+// The bytes of a word from byte `index` on (in memory order), moved to the
+// word's first bytes.
+inline uint64_t fromByte(uint64_t word, size_t index) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return word >> (8 * index);
+  } else {
+    return word << (8 * index);
+  }
+}
+
 }  // namespace
 
 void CompressData(const uint8_t* data, uint32_t length) {
   CodeBuffer code;
   const uint8_t* at = data;
   const uint8_t* end = data + length;
+  while (end - at >= 8) {
+    code.reserve(8);
+    uint64_t word = load64(at);
+    uint64_t zeros = zeroBytes(word);
+    uint64_t ones = zeroBytes(~word);
+    // The word goes to the code whole; only its literals are counted in.
+    store64(code.end(), word);
+    if ((zeros | ones) == 0) {
+      code.advance(8);
+      at += 8;
+      continue;
+    }
+    size_t literals = firstMarked(zeros | ones);
+    code.advance(literals);
+    at += literals;
+    // A run starts here. Most runs in text end inside the word they start
+    // in: the first byte of another value in the rest of the word ends it.
+    uint8_t value = *at;
+    uint64_t others = fromByte(~(value == 0 ? zeros : ones) & ~kLow7, literals);
+    if (others == 0) {
+      at = codeRun(at, end, code);
+      continue;
+    }
+    size_t run = firstMarked(others);
+    code.reserve(2);
+    code.end()[0] = value;
+    code.end()[1] = static_cast<uint8_t>(run);
+    code.advance(2);
+    at += run;
+  }
+  // Fewer than eight bytes left.
   while (at < end) {
-    at = copyLiterals(at, end, code);
-    if (at < end) at = codeRun(at, end, code);
+    if (isRunByte(*at)) {
+      at = codeRun(at, end, code);
+    } else {
+      code.reserve(1);
+      *code.end() = *at++;
+      code.advance(1);
+    }
   }
 }
