@@ -1,18 +1,8 @@
-// Zero-byte counts at either end of a byte range, eight bytes at a time over
-// the aligned middle of the range and a byte at a time at its ragged ends.
+// Zero-byte counts at either end of a byte range, eight bytes at a time and
+// a byte at a time over the last few.
 #include "image/blank_rows.h"
 
-#include <cstring>
-
-namespace {
-
-inline uint64_t load64(const uint8_t* p) {
-  uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return word;
-}
-
-}  // namespace
+#include "image/words.h"
 
 size_t leadingZeroBytes(const uint8_t* bytes, size_t length) {
   size_t at = 0;

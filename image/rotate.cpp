@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "image/words.h"
+
 namespace {
 
 // Reverses the bit order inside each of the eight bytes of `word`.
@@ -31,16 +33,6 @@ inline uint8_t reverseBits(uint8_t byte) {
   byte = static_cast<uint8_t>(((byte & 0xCC) >> 2) | ((byte & 0x33) << 2));
   byte = static_cast<uint8_t>(((byte & 0xAA) >> 1) | ((byte & 0x55) << 1));
   return byte;
-}
-
-inline uint64_t load64(const uint8_t* p) {
-  uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return word;
-}
-
-inline void store64(uint8_t* p, uint64_t word) {
-  std::memcpy(p, &word, sizeof word);
 }
 
 // Transposes an 8 x 8 dot block held with row r in byte 7 - r of the word

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "image/words.h"
 #include "output/stream.h"
 
 namespace {
@@ -23,16 +24,6 @@ namespace {
 constexpr size_t kMaxRun = 0xFF;
 
 constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-
-inline uint64_t load64(const uint8_t* p) {
-  uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return word;
-}
-
-inline void store64(uint8_t* p, uint64_t word) {
-  std::memcpy(p, &word, sizeof word);
-}
 
 // 80 in each byte of `word` that is 00, 00 in every other byte.
 inline uint64_t zeroBytes(uint64_t word) {
