@@ -45,56 +45,46 @@ inline bool isRunByte(uint8_t byte) {
   return byte == 0x00 || byte == 0xFF;
 }
 
-// The code of one call, gathered before it goes to the printer output.
-class CodeBuffer {
- public:
-  ~CodeBuffer() { flush(); }
+// Size of the code gathered before it goes to the printer output, and the
+// most one step of the coder adds to it (a word of literals, a run token).
+constexpr size_t kCodeBytes = 8192;
+constexpr size_t kMaxStep = 8;
 
-  // Makes room for `count` more bytes (at most 8).
-  void reserve(size_t count) {
-    if (used_ + count > sizeof bytes_) flush();
-  }
-  // Where the next bytes go, and how many were put there.
-  uint8_t* end() { return bytes_ + used_; }
-  void advance(size_t count) { used_ += count; }
+// Hands the code gathered in `code` up to `out` to the printer output when
+// one more step might not fit; returns where the next code byte goes.
+inline uint8_t* makeRoom(uint8_t* code, uint8_t* out) {
+  if (out <= code + kCodeBytes - kMaxStep) return out;
+  outBytes(code, static_cast<size_t>(out - code));
+  return code;
+}
 
-  // Hands what it holds to the printer output.
-  void flush() {
-    outBytes(bytes_, used_);
-    used_ = 0;
-  }
-
- private:
-  uint8_t bytes_[8192];
-  size_t used_ = 0;
-};
-
-// Measures the run of `*at` (00 or FF) from `at` and writes its tokens.
-const uint8_t* codeRun(const uint8_t* at, const uint8_t* end, CodeBuffer& code) {
+// Length of the run of the byte at `at` (00 or FF) up to `end`, its first
+// `known` bytes already seen.
+size_t runLength(const uint8_t* at, size_t known, const uint8_t* end) {
   const uint8_t value = *at;
   const uint64_t pattern = value == 0 ? 0 : ~uint64_t{0};
-  const uint8_t* start = at;
-  for (;;) {
-    if (end - at < 8) {
-      while (at < end && *at == value) ++at;
-      break;
-    }
-    uint64_t other = load64(at) ^ pattern;  // non-zero in the bytes that end the run
-    if (other != 0) {
-      at += firstMarked(~zeroBytes(other) & ~kLow7);
-      break;
-    }
-    at += 8;
+  const uint8_t* p = at + known;
+  while (end - p >= 8) {
+    uint64_t other = load64(p) ^ pattern;  // non-zero in the bytes that end the run
+    if (other != 0) return static_cast<size_t>(p - at) + firstMarked(~zeroBytes(other) & ~kLow7);
+    p += 8;
   }
-  size_t length = static_cast<size_t>(at - start);
-  for (; length > 0; length -= length < kMaxRun ? length : kMaxRun) {
-    code.reserve(2);
-    uint8_t* out = code.end();
-    out[0] = value;
-    out[1] = static_cast<uint8_t>(length < kMaxRun ? length : kMaxRun);
-    code.advance(2);
+  while (p < end && *p == value) ++p;
+  return static_cast<size_t>(p - at);
+}
+
+// Writes the tokens of a run of `length` (> 0) bytes of `value`: tokens of
+// 255 bytes, then one of the rest. Returns where the next code byte goes.
+uint8_t* writeRun(uint8_t* code, uint8_t* out, uint8_t value, size_t length) {
+  for (; length > kMaxRun; length -= kMaxRun) {
+    out = makeRoom(code, out);
+    *out++ = value;
+    *out++ = static_cast<uint8_t>(kMaxRun);
   }
-  return at;
+  out = makeRoom(code, out);
+  *out++ = value;
+  *out++ = static_cast<uint8_t>(length);
+  return out;
 }
 
 // The bytes of a word from byte `index` on (in memory order), moved to the
@@ -109,48 +99,46 @@ inline uint64_t fromByte(uint64_t word, size_t index) {
 
 }  // namespace
 
+// The code goes through a local pointer, which no store of code bytes can
+// change, so the compiler keeps it in a register.
 void CompressData(const uint8_t* data, uint32_t length) {
-  CodeBuffer code;
+  uint8_t code[kCodeBytes];
+  uint8_t* out = code;
   const uint8_t* at = data;
   const uint8_t* end = data + length;
   while (end - at >= 8) {
-    code.reserve(8);
+    out = makeRoom(code, out);
     uint64_t word = load64(at);
     uint64_t zeros = zeroBytes(word);
     uint64_t ones = zeroBytes(~word);
     // The word goes to the code whole; only its literals are counted in.
-    store64(code.end(), word);
+    store64(out, word);
     if ((zeros | ones) == 0) {
-      code.advance(8);
+      out += 8;
       at += 8;
       continue;
     }
     size_t literals = firstMarked(zeros | ones);
-    code.advance(literals);
+    out += literals;
     at += literals;
     // A run starts here. Most runs in text end inside the word they start
     // in: the first byte of another value in the rest of the word ends it.
     uint8_t value = *at;
     uint64_t others = fromByte(~(value == 0 ? zeros : ones) & ~kLow7, literals);
-    if (others == 0) {
-      at = codeRun(at, end, code);
-      continue;
-    }
-    size_t run = firstMarked(others);
-    code.reserve(2);
-    code.end()[0] = value;
-    code.end()[1] = static_cast<uint8_t>(run);
-    code.advance(2);
+    size_t run = others != 0 ? firstMarked(others) : runLength(at, 8 - literals, end);
+    out = writeRun(code, out, value, run);
     at += run;
   }
   // Fewer than eight bytes left.
   while (at < end) {
+    out = makeRoom(code, out);
     if (isRunByte(*at)) {
-      at = codeRun(at, end, code);
+      size_t run = runLength(at, 1, end);
+      out = writeRun(code, out, *at, run);
+      at += run;
     } else {
-      code.reserve(1);
-      *code.end() = *at++;
-      code.advance(1);
+      *out++ = *at++;
     }
   }
+  outBytes(code, static_cast<size_t>(out - code));
 }
