@@ -6,8 +6,8 @@ same raster file, interleaved A B A B ..., so that a machine busy with other
 work slows both alike. CPU time is user + system time of the process. One
 line per workload: the ratio A / B (minimum and median over the pairs), A's
 median CPU time and peak resident memory, and (A's peak - B's peak) / the
-largest page's bytes. A last line gives the filter's cost per row for pages
-of 1,000 to 300,000 rows.
+largest page's bytes. A last line gives the filter's cost per row for jobs
+of 300,000 rows in pages of 1,000 to 300,000 rows.
 
   compare.py --build DIR [--pairs N]      (scripts/bench.sh runs it)
 """
@@ -55,6 +55,7 @@ def measure(args, name, program, raster, page_bytes, env):
     print(f"{name:<28} ratio min {min(ratios):5.2f} median {statistics.median(ratios):5.2f}"
           f"   cpu {statistics.median(cpu) * 1000:8.1f} ms   peak RSS {statistics.median(rss_a) / 1024:6.1f} MB"
           f"   (RSS - floor) / page {above:5.2f}", flush=True)
+    return statistics.median(cpu)
 
 
 def main():
@@ -90,20 +91,16 @@ def main():
     measure(args, "prefilter RGB 576x4000x10", [planes, "1", "bench", "receipt", "1", "ColorModel=0"], rgb,
             3 * 576 * 4000, env)
 
-    sizes = (1000, 10000, 100000, 300000)
-    for rows in sizes:
-        page = make_raster(args.build, work, "mono", 576, rows, 1)
-        measure(args, f"one page of {rows} rows", job(base), page, 72 * rows, env)
-    # Cost per row: the least CPU time of many runs, less that of a one-row
-    # job (the start-up), over the rows. A page of 1,000 rows costs about
-    # 0.2 ms against 4 ms of start-up, so it needs many runs to show.
-    def least(raster):
-        return min(run(job(base), raster, env)[0] for _ in range(3 * args.pairs))
-    start = least(make_raster(args.build, work, "mono", 576, 1, 1))
-    costs = {rows: (least(make_raster(args.build, work, "mono", 576, rows, 1)) - start) / rows * 1e6
-             for rows in sizes}
-    print("cost per row (least CPU time of the runs, less a one-row job's): " +
-          ", ".join(f"{rows} rows {cost:.3f} us" for rows, cost in costs.items()))
+    # Cost per row: jobs of 300,000 rows in pages of 1,000 to 300,000 rows.
+    # With the rows the same, a cost per page (or a first page dearer than
+    # the others) would show as a higher cost per row for the short pages.
+    costs = {}
+    for rows in (1000, 10000, 100000, 300000):
+        pages = 300000 // rows
+        raster = make_raster(args.build, work, "mono", 576, rows, pages)
+        costs[rows] = measure(args, f"{pages} pages of {rows} rows", job(base), raster, 72 * rows, env) / 300000 * 1e6
+    print("cost per row, pages of: " + ", ".join(f"{rows} rows {cost:.3f} us" for rows, cost in costs.items()) +
+          f"; largest / smallest {max(costs.values()) / min(costs.values()):.2f}")
 
 if __name__ == "__main__":
     main()
