@@ -1,12 +1,12 @@
-// Page-sized byte buffers of the page loop: allocated zero-filled when a page
-// first needs them, kept for the rest of the job, grown when a later page
-// needs more, freed when the job ends.
+// Page-sized byte buffers of a raster job: sized for the page at hand, kept
+// for later pages (grown when one needs more), freed when the job ends. Their
+// bytes are not cleared: every stage writes all the bytes a later stage
+// reads, so clearing would only cost time and touch memory for nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 struct PageBuf {
@@ -18,26 +18,30 @@ struct PageBuf {
 
   uint8_t* data() const { return bytes.get(); }
 
-  // Makes the buffer hold at least `needed` bytes (at least one). A new or
-  // grown buffer is zero-filled; an existing one that is big enough is kept
-  // as it is. Returns false when memory is exhausted (the old buffer stays).
+  // Makes the buffer hold at least `needed` bytes (at least one); what it
+  // held before may be lost. Returns false when memory is exhausted (the old
+  // buffer stays).
   bool reserve(size_t needed) {
     if (needed == 0) needed = 1;
     if (bytes && size >= needed) return true;
-    auto* fresh = static_cast<uint8_t*>(std::calloc(needed, 1));
+    auto* fresh = static_cast<uint8_t*>(std::malloc(needed));
     if (fresh == nullptr) return false;
     bytes.reset(fresh);
     size = needed;
     return true;
   }
 
-  // Sets the first `count` bytes (at most the buffer's size) to zero.
-  void clear(size_t count) {
-    if (bytes) std::memset(bytes.get(), 0, count < size ? count : size);
-  }
-
-  void release() {
-    bytes.reset();
-    size = 0;
+  // Makes the buffer hold at least `needed` bytes and keeps its first
+  // `kept` bytes. Returns false when memory is exhausted (the old buffer and
+  // its bytes stay).
+  bool grow(size_t needed, size_t kept) {
+    if (bytes && size >= needed) return true;
+    if (kept == 0) return reserve(needed);
+    auto* grown = static_cast<uint8_t*>(std::realloc(bytes.get(), needed));
+    if (grown == nullptr) return false;
+    bytes.release();
+    bytes.reset(grown);
+    size = needed;
+    return true;
   }
 };

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -12,132 +13,53 @@
 #include <cups/raster.h>
 
 #include "filter/device.h"
-#include "filter/globals.h"
-#include "filter/model_table.h"
-#include "filter/pipeline.h"
+#include "filter/raster_job.h"
 #include "filter/settings.h"
-#include "image/page_reader.h"
 #include "output/stream.h"
 #include "output/text.h"
 
 namespace {
 
 constexpr char kApiModeMarker[] = "TALVERO_API_MODE";
-constexpr uint8_t kLineFeed = 0x0A;
 
-// Paper sizes (PageSize choice numbers) on which quarter turns are not applied.
-constexpr int32_t kNoQuarterTurnSizes[] = {56, 75, 94, 110, 111, 112, 138, 139};
+// Rows are read from the raster stream in bands of about this many bytes,
+// straight into the page buffer.
+constexpr uint32_t kBandBytes = 256 * 1024;
 
 // How the page loop ended.
 enum class LoopEnd { EndOfJob, AllocationFailure };
 
-// The bytes of every page buffer for a page: 2 x cupsHeight x cupsBytesPerLine.
-// Returns false when the product does not fit the 32-bit sizes the raster
-// library and the image operations work with.
-bool pageBufferSize(const cups_page_header_t& header, size_t& size) {
-  uint64_t bytes = 2ull * header.cupsHeight * header.cupsBytesPerLine;
-  if (bytes > UINT32_MAX) return false;
-  size = static_cast<size_t>(bytes);
-  return true;
-}
+// How reading a page's rows ended.
+enum class PageRead { Whole, CutShort, NoMemory };
 
-// End-of-page bytes by the model's pageEnd class and PageCut.
-void sendPageEnd(const ModelRow& model, int32_t pageCut) {
-  switch (model.pageEnd) {
-    case PageEnd::Short:
-      outRepeat(kLineFeed, 2);
-      break;
-    case PageEnd::Long:
-      outRepeat(kLineFeed, 4);
-      break;
-    case PageEnd::Cut:
-      if (pageCut == 0) {
-        outRepeat(kLineFeed, model.feedNoCut);
-      } else if (pageCut == 2) {
-        outRepeat(kLineFeed, model.feedBeforeCut);
-        const uint8_t cut[] = {0x1D, 0x56, static_cast<uint8_t>(model.cutMode), 0x01};  // GS V m 1
-        outBytes(cut, sizeof cut);
-      }
-      break;
+// Reads the rows of the page just started from the stream, band by band.
+PageRead readPageRows(RasterJob& job, cups_raster_t* stream) {
+  const uint32_t height = job.work.header.cupsHeight;
+  const uint32_t rowBytes = job.work.header.cupsBytesPerLine;
+  const uint32_t bandRows = std::max(1u, kBandBytes / rowBytes);
+  for (uint32_t row = 0; row < height; row += bandRows) {
+    uint32_t rows = std::min(bandRows, height - row);
+    uint8_t* band = rasterPageRows(job, rows);
+    if (band == nullptr) return PageRead::NoMemory;
+    if (cupsRasterReadPixels(stream, band, rows * rowBytes) == 0) return PageRead::CutShort;
   }
-}
-
-void applyRotationOverride(JobSettings& settings) {
-  for (int32_t size : kNoQuarterTurnSizes) {
-    if (settings.PageSize == size && (settings.Rotation == 1 || settings.Rotation == 3)) {
-      settings.Rotation = 0;
-    }
-  }
-}
-
-// Allocates (or grows) the four job buffers and zeroes them for this page.
-bool prepareJobBuffers(JobBuffers& buffers, size_t size) {
-  for (PageBuf* buffer : {&buffers.read, &buffers.reduce, &buffers.mono, &buffers.page}) {
-    if (!buffer->reserve(size)) return false;
-  }
-  for (PageBuf* buffer : {&buffers.read, &buffers.reduce, &buffers.mono, &buffers.page}) {
-    buffer->clear(size);
-  }
-  return true;
-}
-
-// Sends one counted page through the pipeline the model and ColorModel choose.
-bool printCountedPage(PageWork& work) {
-  const ModelRow& model = currentModel();
-  if (work.settings.ColorModel == 0 && model.twoColour) return runColourPipeline(work);
-  if (work.settings.ColorModel == 1 || model.mono) return runMonoPipeline(work);
-  return true;  // a two-colour-only model with another ColorModel: no image
+  return PageRead::Whole;
 }
 
 // The page loop: reads, counts and prints pages until the stream ends.
-LoopEnd runPages(PageWork& work, int& pageCount) {
-  const ModelRow& model = currentModel();
-  cups_page_header_t& header = work.header;
-  int pagesRead = 0;  // pages of the stream, blank ones included
-  while (cupsRasterReadHeader(work.stream, &header) != 0) {
-    ++pagesRead;
-    if (header.cupsHeight == 0 || header.cupsBytesPerLine == 0) break;
-    size_t size = 0;
-    if (!pageBufferSize(header, size)) {
-      std::fprintf(stderr, "TALVERO DEBUG MSG: Page too large (%u rows of %u bytes), job ends here\n",
-                   header.cupsHeight, header.cupsBytesPerLine);
+LoopEnd runPages(RasterJob& job, cups_raster_t* stream) {
+  cups_page_header_t header;
+  while (cupsRasterReadHeader(stream, &header) != 0) {
+    if (!startRasterPage(job, header)) break;
+    PageRead read = readPageRows(job, stream);
+    if (read == PageRead::NoMemory) return LoopEnd::AllocationFailure;
+    if (read == PageRead::CutShort) {
+      abandonRasterPage(job);
       break;
     }
-    if (!prepareJobBuffers(work.job, size)) return LoopEnd::AllocationFailure;
-    PageType = work.settings.PageType;
-
-    std::fprintf(stderr, "TALVERO_DEBUG : cupsHeight = %d\n", header.cupsHeight);
-    int result = removeNullLine(work.stream, work.job.page.data(), work.job.read.data(), header, PageType);
-    std::fprintf(stderr, "TALVERO_DEBUG_MSG : removeNullLine return = %d\n", result);
-    std::fprintf(stderr, "TALVERO_DEBUG : cupsHeight = %d\n", header.cupsHeight);
-    if (result == kPageUnreadable) {
-      std::fprintf(stderr, "ERROR: The raster data of page %d ends early.\n", pagesRead);
-      break;
-    }
-    if (result == kPageBlank) continue;
-
-    ++pageCount;
-    std::fprintf(stderr, "TALVERO DEBUG MESG: PAGE: %d %d\n", pageCount, header.NumCopies);
-    std::fprintf(stderr, "PAGE: %d 1\n", pageCount);  // CUPS counts the page (page_log)
-
-    int32_t drawerOpen = work.settings.CashDrawerOpen;
-    if ((drawerOpen == 0 || drawerOpen == 2) && ALREADY_OPEN == 1) {
-      openCashDrawer(work.settings);
-      ALREADY_OPEN = 0;
-    }
-    if (!printCountedPage(work)) return LoopEnd::AllocationFailure;
-    sendPageEnd(model, work.settings.PageCut);
+    if (!finishRasterPage(job)) return LoopEnd::AllocationFailure;
   }
   return LoopEnd::EndOfJob;
-}
-
-// Final feed, drawer kick after printing, flush.
-void endRasterJob(const JobSettings& settings) {
-  const ModelRow& model = currentModel();
-  if (!model.compact && settings.PageCut == 0) outRepeat(kLineFeed, model.jobEndFeed);
-  if (settings.CashDrawerOpen == 1 || settings.CashDrawerOpen == 2) openCashDrawer(settings);
-  ALREADY_OPEN = 1;
-  endPage();
 }
 
 // Status line and exit status of every job that reaches the common tail.
@@ -148,25 +70,19 @@ int closeAndStatus(int pageCount, bool failed) {
 
 // A raster job on standard input, from opening the stream to the exit status.
 int runRasterJob(const JobSettings& settings) {
-  // The work record holds the page buffers for the whole job.
-  auto work = std::make_unique<PageWork>();
-  work->settings = settings;
-  applyRotationOverride(work->settings);
-  Focus = (settings.FocusArea == 1 || settings.FocusArea == 2) ? settings.FocusArea : 0;
+  // The job record holds the page buffers for the whole job.
+  auto job = std::make_unique<RasterJob>();
   cups_raster_t* stream = cupsRasterOpen(STDIN_FILENO, CUPS_RASTER_READ);
-  work->stream = stream;
   if (stream == nullptr) std::fputs("ERROR: The input is not a CUPS raster stream.\n", stderr);
-
-  int pageCount = 0;
-  bool failed = false;
-  if (runPages(*work, pageCount) == LoopEnd::AllocationFailure) {
-    std::fputs("TALVERO DEBUG MSG: Memory Allocation Error\n", stderr);
-    std::fputs("ERROR: Out of memory.\n", stderr);
-    failed = true;
+  beginRasterJob(*job, settings, stream);
+  if (stream == nullptr || runPages(*job, stream) == LoopEnd::EndOfJob) {
+    endRasterJob(*job);
   } else {
-    endRasterJob(work->settings);
+    reportAllocationFailure(*job);
   }
-  work.reset();
+  int pageCount = job->pageCount;
+  bool failed = job->failed;
+  job.reset();
   if (stream != nullptr) cupsRasterClose(stream);
   return closeAndStatus(pageCount, failed);
 }

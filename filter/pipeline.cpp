@@ -8,6 +8,10 @@
 // plane. Both planes are then reduced, turned and cut alike.
 // Monochrome: the page is one plane, reduced (for models that scale), turned,
 // trimmed of blank rows after a quarter turn, and cut.
+//
+// Each stage writes its result into a buffer of its own (the half turn works
+// in place) and the plane the next stage reads is a pointer into it, so no
+// page is copied back, and every byte a stage reads was written before.
 #include "filter/pipeline.h"
 
 #include <algorithm>
@@ -15,6 +19,7 @@
 
 #include "filter/globals.h"
 #include "filter/model_table.h"
+#include "image/blank_rows.h"
 #include "image/focus.h"
 #include "image/rotate.h"
 #include "image/scale.h"
@@ -44,8 +49,9 @@ const Reduction* reductionFor(int32_t pageSize) {
   return nullptr;
 }
 
+// Hands the changed header to the raster stream, when there is one.
 void writeHeader(PageWork& work) {
-  cupsRasterWriteHeader(work.stream, &work.header);
+  if (work.stream != nullptr) cupsRasterWriteHeader(work.stream, &work.header);
 }
 
 size_t bytes(uint32_t rows, uint32_t bytesPerRow) {
@@ -62,12 +68,10 @@ size_t quarterTurnBytes(uint32_t rows, uint32_t bytesPerRow) {
   return size_t{8} * bytesPerRow * ((rows + 7) / 8);
 }
 
-// Allocates (or grows) a pipeline buffer to `size` bytes and zeroes it;
-// false when memory is exhausted.
-bool prepare(PageBuf& buffer, size_t size) {
-  if (!buffer.reserve(size)) return false;
-  buffer.clear(size);
-  return true;
+// Bytes a reduction by `divisor` of `rows` rows of `bytesPerRow` bytes
+// writes: a last block of fewer rows still makes a row.
+size_t reducedBytes(uint32_t rows, uint32_t bytesPerRow, uint32_t divisor) {
+  return bytes((rows + divisor - 1) / divisor, bytesPerRow / divisor);
 }
 
 // Header after a reduction by `divisor` (3 or 2) of rows of `rowBytes`
@@ -120,21 +124,6 @@ void selectWindow(int32_t focus, const uint8_t* source, uint8_t* dest, const cup
   }
 }
 
-// Zero bytes at the end of the first `length` bytes of `plane`.
-size_t trailingZeroBytes(const uint8_t* plane, size_t length) {
-  size_t count = 0;
-  while (count < length && plane[length - 1 - count] == 0) ++count;
-  return count;
-}
-
-// Drops whole blank rows from the end of the plane described by the header.
-void dropTrailingBlankRows(PageWork& work, uint8_t* plane) {
-  cups_page_header_t& header = work.header;
-  size_t blank = trailingZeroBytes(plane, bytes(header.cupsHeight, header.cupsBytesPerLine));
-  header.cupsHeight -= static_cast<uint32_t>(blank / header.cupsBytesPerLine);
-  writeHeader(work);
-}
-
 // A page with no rows or no bytes per row left has nothing to print.
 bool hasImage(const cups_page_header_t& header) {
   return header.cupsHeight > 0 && header.cupsBytesPerLine > 0;
@@ -159,24 +148,27 @@ void separate(const uint8_t* page, const cups_page_header_t& header, ColourPlane
   planes.rowBytes = q;
 }
 
-void reduceColour(PageWork& work, ColourPlanes& planes) {
+// The black plane is reduced into ReduceBuffer, then the colour plane into
+// BlackPlane, whose rows are no longer needed.
+bool reduceColour(PageWork& work, ColourPlanes& planes) {
   const Reduction* reduction = reductionFor(work.settings.PageSize);
-  if (reduction == nullptr) return;
+  if (reduction == nullptr) return true;
   Scale = work.settings.PageSize;
   uint32_t rows = work.header.cupsHeight;
   uint32_t q = planes.rowBytes;
+  if (!work.job.reduce.reserve(reducedBytes(rows, q, reduction->divisor))) return false;
   uint8_t* reduced = work.job.reduce.data();
   reduction->reduce(planes.black, reduced, rows, q);
   reduction->reduce(planes.colour, planes.black, rows, q);
   reduceHeader(work.header, q, reduction->divisor);
   writeHeader(work);
-  size_t kept = bytes(work.header.cupsHeight, q);
-  std::memcpy(planes.colour, planes.black, kept);
-  std::memcpy(planes.black, reduced, kept);
+  planes.colour = planes.black;
+  planes.black = reduced;
   planes.rowBytes = work.header.cupsBytesPerLine;
+  return true;
 }
 
-void rotateColour(PageWork& work, ColourPlanes& planes) {
+bool rotateColour(PageWork& work, ColourPlanes& planes) {
   int32_t rotation = work.settings.Rotation;
   uint32_t rows = work.header.cupsHeight;
   uint32_t q = planes.rowBytes;
@@ -184,10 +176,14 @@ void rotateColour(PageWork& work, ColourPlanes& planes) {
     Rotation = 2;
     rotate180Degree(planes.colour, static_cast<uint32_t>(bytes(rows, q)));
     rotate180Degree(planes.black, static_cast<uint32_t>(bytes(rows, q)));
-    return;
+    return true;
   }
-  if (rotation != 1 && rotation != 3) return;
+  if (rotation != 1 && rotation != 3) return true;
   Rotation = rotation;
+  size_t turnedBytes = quarterTurnBytes(rows, q);
+  if (!work.pipe.colourRotate.reserve(turnedBytes) || !work.pipe.blackRotate.reserve(turnedBytes)) {
+    return false;
+  }
   auto turn = rotation == 1 ? rotate90Degree : rotate270Degree;
   uint8_t* colourTurned = work.pipe.colourRotate.data();
   uint8_t* blackTurned = work.pipe.blackRotate.data();
@@ -197,10 +193,10 @@ void rotateColour(PageWork& work, ColourPlanes& planes) {
   quarterTurnHeader(work.header);
   writeHeader(work);
   size_t skip = rotation == 3 ? bytes(static_cast<uint32_t>(leadingPaddingRows(q, width)), work.header.cupsBytesPerLine) : 0;
-  size_t kept = bytes(work.header.cupsHeight, work.header.cupsBytesPerLine);
-  std::memcpy(planes.colour, colourTurned + skip, kept);
-  std::memcpy(planes.black, blackTurned + skip, kept);
+  planes.colour = colourTurned + skip;
+  planes.black = blackTurned + skip;
   planes.rowBytes = work.header.cupsBytesPerLine;
+  return true;
 }
 
 bool focusColour(PageWork& work, ColourPlanes& planes) {
@@ -209,93 +205,86 @@ bool focusColour(PageWork& work, ColourPlanes& planes) {
       (Focus != 1 && Focus != 2)) {
     return true;
   }
-  size_t size = bytes(header.cupsHeight, header.cupsBytesPerLine);
-  if (!prepare(work.pipe.focus, size) || !prepare(work.pipe.colourFocus, size)) return false;
   uint32_t width = focusWidth(Focus, work.settings.Rotation, header.cupsBytesPerLine);
+  size_t size = bytes(header.cupsHeight, width);
+  if (!work.pipe.focus.reserve(size) || !work.pipe.colourFocus.reserve(size)) return false;
   selectWindow(Focus, planes.black, work.pipe.focus.data(), header);
-  std::memset(planes.black, 0, size);
   selectWindow(Focus, planes.colour, work.pipe.colourFocus.data(), header);
-  std::memset(planes.colour, 0, size);
   focusHeader(header, width);
   writeHeader(work);
-  size_t kept = bytes(header.cupsHeight, width);
-  std::memcpy(planes.black, work.pipe.focus.data(), kept);
-  std::memcpy(planes.colour, work.pipe.colourFocus.data(), kept);
+  planes.black = work.pipe.focus.data();
+  planes.colour = work.pipe.colourFocus.data();
   planes.rowBytes = width;
   return true;
 }
 
 // ---- monochrome ----
 
-void reduceMono(PageWork& work) {
+bool reduceMono(PageWork& work, uint8_t*& plane) {
   const Reduction* reduction = reductionFor(work.settings.PageSize);
-  if (!currentModel().monoScale || reduction == nullptr) return;
+  if (!currentModel().monoScale || reduction == nullptr) return true;
   Scale = work.settings.PageSize;
   uint32_t rows = work.header.cupsHeight;
   uint32_t rowBytes = work.header.cupsBytesPerLine;
-  size_t size = bytes(rows, rowBytes);
-  reduction->reduce(work.job.page.data(), work.job.reduce.data(), rows, rowBytes);
-  std::memset(work.job.page.data(), 0, size);
-  std::memcpy(work.job.page.data(), work.job.reduce.data(), size);
-  std::memset(work.job.reduce.data(), 0, size);
+  if (!work.job.reduce.reserve(reducedBytes(rows, rowBytes, reduction->divisor))) return false;
+  reduction->reduce(plane, work.job.reduce.data(), rows, rowBytes);
+  plane = work.job.reduce.data();
   reduceHeader(work.header, rowBytes, reduction->divisor);
   writeHeader(work);
+  return true;
 }
 
-void rotateMono(PageWork& work) {
-  uint8_t* page = work.job.page.data();
-  uint8_t* mono = work.job.mono.data();
+bool rotateMono(PageWork& work, uint8_t*& plane) {
   uint32_t rows = work.header.cupsHeight;
   uint32_t rowBytes = work.header.cupsBytesPerLine;
   int32_t rotation = work.settings.Rotation;
   if (rotation == 1 || rotation == 3) {
-    (rotation == 1 ? rotate90Degree : rotate270Degree)(page, mono, rows, rowBytes);
+    if (!work.job.mono.reserve(quarterTurnBytes(rows, rowBytes))) return false;
+    uint8_t* mono = work.job.mono.data();
+    (rotation == 1 ? rotate90Degree : rotate270Degree)(plane, mono, rows, rowBytes);
     Rotation = rotation;
     uint32_t width = work.header.cupsWidth;
     quarterTurnHeader(work.header);
     writeHeader(work);
-    if (rotation == 3) {
-      size_t skip = bytes(static_cast<uint32_t>(leadingPaddingRows(rowBytes, width)), work.header.cupsBytesPerLine);
-      std::memmove(mono, mono + skip, bytes(work.header.cupsHeight, work.header.cupsBytesPerLine));
-    }
-    return;
+    size_t skip = rotation == 3 ? bytes(static_cast<uint32_t>(leadingPaddingRows(rowBytes, width)), work.header.cupsBytesPerLine) : 0;
+    plane = mono + skip;
+    return true;
   }
   if (rotation == 2) {
-    rotate180Degree(page, static_cast<uint32_t>(bytes(rows, rowBytes)));
+    rotate180Degree(plane, static_cast<uint32_t>(bytes(rows, rowBytes)));
     Rotation = 2;
   }
   // 0, 2, and any value that names no turn: the page goes on as it stands.
-  std::memcpy(mono, page, bytes(rows, rowBytes));
+  return true;
 }
 
 // After a quarter turn the page may have blank rows at both ends (the page's
 // blank margins at its sides); they go, and the rest keeps its orientation.
-void trimMono(PageWork& work) {
+void trimMono(PageWork& work, uint8_t*& plane) {
   int32_t rotation = work.settings.Rotation;
   if (PageType != 0 || (rotation != 1 && rotation != 3)) return;
-  uint8_t* mono = work.job.mono.data();
-  dropTrailingBlankRows(work, mono);
-  rotate180Degree(mono, static_cast<uint32_t>(bytes(work.header.cupsHeight, work.header.cupsBytesPerLine)));
-  dropTrailingBlankRows(work, mono);
-  rotate180Degree(mono, static_cast<uint32_t>(bytes(work.header.cupsHeight, work.header.cupsBytesPerLine)));
+  cups_page_header_t& header = work.header;
+  header.cupsHeight -= trailingBlankRows(plane, header.cupsHeight, header.cupsBytesPerLine);
+  writeHeader(work);
+  uint32_t leading = leadingBlankRows(plane, header.cupsHeight, header.cupsBytesPerLine);
+  header.cupsHeight -= leading;
+  plane += bytes(leading, header.cupsBytesPerLine);
+  writeHeader(work);
 }
 
-bool focusMono(PageWork& work) {
+bool focusMono(PageWork& work, uint8_t*& plane) {
   cups_page_header_t& header = work.header;
   int32_t focus = work.settings.FocusArea;
   if (currentModel().compact || work.settings.PageSize != kReduceToHalf ||
       header.cupsBytesPerLine <= kFocusMinBytes || (focus != 1 && focus != 2)) {
     return true;
   }
-  size_t size = bytes(header.cupsHeight, header.cupsBytesPerLine);
-  if (!prepare(work.pipe.focus, size)) return false;
   uint32_t width = focusWidth(focus, work.settings.Rotation, header.cupsBytesPerLine);
-  uint8_t* mono = work.job.mono.data();
-  selectWindow(focus, mono, work.pipe.focus.data(), header);
-  std::memset(mono, 0, size);
+  if (!work.pipe.focus.reserve(bytes(header.cupsHeight, width))) return false;
+  selectWindow(focus, plane, work.pipe.focus.data(), header);
   focusHeader(header, width);
   writeHeader(work);
-  std::memcpy(mono, work.pipe.focus.data(), bytes(header.cupsHeight, width));
+  plane = work.pipe.focus.data();
   return true;
 }
 
@@ -304,41 +293,28 @@ bool focusMono(PageWork& work) {
 bool runColourPipeline(PageWork& work) {
   ColorMode = 0;
   Rotation = work.settings.Rotation;
-  // Each plane holds the page's rows of one quarter, and later the page
-  // turned by a quarter, which for a page of few rows is more than H x B.
-  const cups_page_header_t& page = work.header;
-  size_t size = std::max(bytes(page.cupsHeight, page.cupsBytesPerLine),
-                         quarterTurnBytes(page.cupsHeight, page.cupsBytesPerLine / 4));
-  size = std::max(size, bytes(page.cupsWidth, (page.cupsHeight + 7) / 8));
-  if (!prepare(work.pipe.colour, size) || !prepare(work.pipe.black, size) ||
-      !prepare(work.pipe.colourRotate, size) || !prepare(work.pipe.blackRotate, size)) {
-    return false;
-  }
+  size_t planeBytes = bytes(work.header.cupsHeight, work.header.cupsBytesPerLine / 4);
+  if (!work.pipe.colour.reserve(planeBytes) || !work.pipe.black.reserve(planeBytes)) return false;
   ColourPlanes planes{work.pipe.black.data(), work.pipe.colour.data(), 0};
-  separate(work.job.page.data(), work.header, planes);
-  reduceColour(work, planes);
+  separate(work.page, work.header, planes);
+  if (!reduceColour(work, planes)) return false;
   if (!hasImage(work.header)) return true;
-  rotateColour(work, planes);
-  if (!focusColour(work, planes)) return false;
+  if (!rotateColour(work, planes) || !focusColour(work, planes)) return false;
   printPage(planes.black, planes.colour, work.header, work.settings);
   return true;
 }
 
 bool runMonoPipeline(PageWork& work) {
   ColorMode = 1;
-  // MonoPlane receives the page turned by a quarter: make sure it holds it.
-  const cups_page_header_t& page = work.header;
-  size_t turned = std::max(quarterTurnBytes(page.cupsHeight, page.cupsBytesPerLine),
-                           bytes(page.cupsWidth, (page.cupsHeight + 7) / 8));
-  if (work.job.mono.size < turned && !prepare(work.job.mono, turned)) return false;
-  reduceMono(work);
+  uint8_t* plane = work.page;
+  if (!reduceMono(work, plane)) return false;
   if (!hasImage(work.header)) return true;
-  rotateMono(work);
-  trimMono(work);
+  if (!rotateMono(work, plane)) return false;
+  trimMono(work, plane);
   // A page that trimming left without a single row has nothing to print;
   // it keeps its end-of-page feed, which the page loop sends.
   if (!hasImage(work.header)) return true;
-  if (!focusMono(work)) return false;
-  printPage(work.job.mono.data(), nullptr, work.header, work.settings);
+  if (!focusMono(work, plane)) return false;
+  printPage(plane, nullptr, work.header, work.settings);
   return true;
 }

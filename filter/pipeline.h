@@ -8,15 +8,15 @@
 #include "filter/buffer.h"
 #include "filter/settings.h"
 
-// The four page-sized buffers of the page loop.
+// The page-sized buffers of a raster job, each sized for the page at hand
+// and kept for later pages.
 struct JobBuffers {
-  PageBuf read;    // the page reader's working area
-  PageBuf reduce;  // reduction scratch of both pipelines
-  PageBuf mono;    // result plane of the monochrome pipeline
-  PageBuf page;    // the page as the page reader delivers it
+  PageBuf page;    // the page's rows as they arrive; trimmed where it lies
+  PageBuf reduce;  // the reduced page (the black plane in the two-colour pipeline)
+  PageBuf mono;    // the monochrome page turned by a quarter
 };
 
-// The buffers the pipelines allocate on first use.
+// The buffers of the two-colour pipeline.
 struct PipelineBuffers {
   PageBuf black;
   PageBuf colour;
@@ -26,11 +26,12 @@ struct PipelineBuffers {
   PageBuf colourFocus;
 };
 
-// What a page's pipeline works on; the page loop owns it for the whole job.
+// What a page's pipeline works on; the job owns it for the whole job.
 struct PageWork {
-  cups_raster_t* stream = nullptr;
+  cups_raster_t* stream = nullptr;  // where changed headers are handed; may be null
   cups_page_header_t header{};
   JobSettings settings{};
+  uint8_t* page = nullptr;  // the first kept row of the page, in JobBuffers::page
   JobBuffers job;
   PipelineBuffers pipe;
 };

@@ -1,5 +1,6 @@
-// Reading one page's pixels from the raster stream, and with page type 0,
-// skipping blank pages and trimming blank rows from both ends.
+// The page reader's decisions on a page whose rows have arrived: with page
+// type 0, blank pages are skipped and the blank rows at both ends of a page
+// are trimmed; a page whose rows could not all be read is reported.
 #pragma once
 
 #include <cstdint>
@@ -10,14 +11,18 @@ constexpr int kPageReady = 0;
 constexpr int kPageBlank = -1;
 constexpr int kPageUnreadable = -2;
 
-// Reads the page described by `header` (cupsHeight rows of cupsBytesPerLine
-// bytes, both non-zero) from `stream`. Page type 0: reads into `readBuffer`,
-// trims blank rows at both ends (lowering header.cupsHeight) and copies the
-// rest to `pageBuffer` (and calls cupsRasterWriteHeader after each of the
-// two height changes). Page type 1, and any other page type: reads straight
-// into `pageBuffer`, no trimming, header unchanged. One page's pixel data is
-// consumed per call, blank pages included.
-// Both buffers hold at least cupsHeight x cupsBytesPerLine bytes.
-// Returns kPageReady, kPageBlank (every byte 0; consumed) or kPageUnreadable.
-int removeNullLine(cups_raster_t* stream, uint8_t* pageBuffer, uint8_t* readBuffer,
-                   cups_page_header_t& header, int32_t pageType);
+// Decides on the page of `header` (cupsHeight rows of cupsBytesPerLine
+// bytes, both non-zero) held in `page`. Page type 0: a page of zeros is
+// blank (the NULLPAGE message, header unchanged); otherwise cupsHeight is
+// lowered by the whole blank rows at the end and the header handed to
+// `stream`, then lowered by those at the start, `firstRow` set to the first
+// kept row, and the header handed to `stream` again (a null stream is
+// skipped). Any other page type keeps every row: firstRow 0, header
+// unchanged. The page's bytes are not changed.
+// Returns kPageReady or kPageBlank.
+int removeNullLine(cups_raster_t* stream, const uint8_t* page, cups_page_header_t& header,
+                   int32_t pageType, uint32_t& firstRow);
+
+// Reports a page whose pixel data ended early (the NULLIMAGE message of page
+// type 0, NULLIMAGE2 of the others). Returns kPageUnreadable.
+int reportUnreadablePage(int32_t pageType);

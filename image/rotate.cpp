@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "image/words.h"
+
 namespace {
 
 // Reverses the bit order inside each of the eight bytes of `word`.
@@ -31,16 +33,6 @@ inline uint8_t reverseBits(uint8_t byte) {
   byte = static_cast<uint8_t>(((byte & 0xCC) >> 2) | ((byte & 0x33) << 2));
   byte = static_cast<uint8_t>(((byte & 0xAA) >> 1) | ((byte & 0x55) << 1));
   return byte;
-}
-
-inline uint64_t load64(const uint8_t* p) {
-  uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return word;
-}
-
-inline void store64(uint8_t* p, uint64_t word) {
-  std::memcpy(p, &word, sizeof word);
 }
 
 // Transposes an 8 x 8 dot block held with row r in byte 7 - r of the word
@@ -112,6 +104,10 @@ template <bool Clockwise>
 void quarterTurn(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow) {
   const size_t resultBytesPerRow = (size_t{rows} + 7) / 8;
   const size_t columns = size_t{bytesPerRow} * 8;
+  // Result rows x' = 8u + c (clockwise) or 8B - 1 - 8u - c follow each other
+  // at this distance in the destination.
+  const ptrdiff_t step = Clockwise ? static_cast<ptrdiff_t>(resultBytesPerRow)
+                                   : -static_cast<ptrdiff_t>(resultBytesPerRow);
   for (size_t j = 0; j < resultBytesPerRow; ++j) {
     RowGroup group{{}, true};
     for (size_t t = 0; t < 8; ++t) {
@@ -123,14 +119,15 @@ void quarterTurn(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t b
         group.full = false;
       }
     }
-    uint8_t* column = dest + j;
-    for (uint32_t u = 0; u < bytesPerRow; ++u) {
-      uint64_t block = transpose8x8(gatherBlock(group, u));
-      for (int c = 0; c < 8; ++c) {
-        size_t x = size_t{u} * 8 + c;
-        size_t resultRow = Clockwise ? x : columns - 1 - x;
-        column[resultRow * resultBytesPerRow] = static_cast<uint8_t>(block >> (56 - 8 * c));
-      }
+    // The result byte of source dot column 0 (clockwise: result row 0;
+    // counter-clockwise: the last result row).
+    uint8_t* out = dest + j + (Clockwise ? 0 : (columns - 1) * resultBytesPerRow);
+    for (uint32_t u = 0; u < bytesPerRow; ++u, out += 8 * step) {
+      uint64_t block = gatherBlock(group, u);
+      // Blank blocks, the most common on a receipt, need no transposing.
+      if (block != 0) block = transpose8x8(block);
+      uint8_t* at = out;
+      for (int c = 0; c < 8; ++c, at += step) *at = static_cast<uint8_t>(block >> (56 - 8 * c));
     }
   }
 }

@@ -22,6 +22,7 @@
 
 #include "filter/globals.h"
 #include "filter/model_table.h"
+#include "image/blank_rows.h"
 #include "output/compress.h"
 #include "output/graphics.h"
 #include "output/stream.h"
@@ -49,11 +50,8 @@ Form chooseForm(const ModelRow& model, int32_t compPrinting) {
 // Rows left once whole blank rows at the bottom of the page are dropped.
 // A row that holds any dot stays, and so does every row above it.
 uint32_t rowsWithoutTrailingBlanks(const uint8_t* plane, uint32_t height, size_t rowBytes) {
-  size_t total = height * rowBytes;
-  if (total == 0) return height;
-  size_t zeros = 0;
-  while (zeros < total && plane[total - 1 - zeros] == 0) ++zeros;
-  return height - static_cast<uint32_t>(zeros / rowBytes);
+  if (rowBytes == 0) return height;
+  return height - trailingBlankRows(plane, height, static_cast<uint32_t>(rowBytes));
 }
 
 // 1D 76 30 00 xL xH yL yH data, x in bytes. A page of more than FFFF rows

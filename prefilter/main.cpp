@@ -18,11 +18,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,15 +54,40 @@ void installSignalHandlers() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-// Raster read callback: read(2) that gives up on EINTR once the job is
-// cancelled. Returns the bytes read, 0 at end of input, -1 on error.
-ssize_t readInput(void* context, unsigned char* buffer, size_t length) {
-  int fd = *static_cast<int*>(context);
+// The input descriptor and a buffer in front of it: libcups asks for a row
+// at a time, which would otherwise be a read(2) per row.
+struct Input {
+  int fd = 0;
+  size_t at = 0;    // next unread byte of `bytes`
+  size_t held = 0;  // bytes of `bytes` filled
+  unsigned char bytes[256 * 1024];
+};
+
+// read(2) that gives up on EINTR once the job is cancelled. Returns the
+// bytes read, 0 at end of input, -1 on error.
+ssize_t readSome(int fd, unsigned char* buffer, size_t length) {
   for (;;) {
     ssize_t n = read(fd, buffer, length);
     if (n >= 0) return n;
     if (errno != EINTR || CancelRequested) return -1;
   }
+}
+
+// Raster read callback: serves what the buffer holds, refilling it when it
+// is empty; large requests go straight to the descriptor.
+ssize_t readInput(void* context, unsigned char* buffer, size_t length) {
+  Input& in = *static_cast<Input*>(context);
+  if (in.at == in.held) {
+    if (length >= sizeof in.bytes) return readSome(in.fd, buffer, length);
+    ssize_t n = readSome(in.fd, in.bytes, sizeof in.bytes);
+    if (n <= 0) return n;
+    in.at = 0;
+    in.held = static_cast<size_t>(n);
+  }
+  size_t count = std::min(length, in.held - in.at);
+  std::memcpy(buffer, in.bytes + in.at, count);
+  in.at += count;
+  return static_cast<ssize_t>(count);
 }
 
 enum class PageResult { Done, Canceled, Failed };
@@ -126,10 +153,10 @@ PageResult convertPage(cups_raster_t* in, cups_raster_t* out, const cups_page_he
 // Reads the input to its end and drops it, so the filters before this one
 // can finish. Returns false when it cannot be read.
 bool discardInput(int fd) {
-  char buffer[65536];
+  unsigned char buffer[65536];
   size_t total = 0;
   for (;;) {
-    ssize_t n = readInput(&fd, reinterpret_cast<unsigned char*>(buffer), sizeof buffer);
+    ssize_t n = readSome(fd, buffer, sizeof buffer);
     if (n == 0) break;
     if (n < 0) {
       if (CancelRequested) return true;
@@ -181,7 +208,9 @@ int main(int argc, char** argv) {
 
   int fd = openInput(argc, argv);
   if (fd < 0) return 1;
-  cups_raster_t* in = cupsRasterOpenIO(readInput, &fd, CUPS_RASTER_READ);
+  auto input = std::make_unique<Input>();
+  input->fd = fd;
+  cups_raster_t* in = cupsRasterOpenIO(readInput, input.get(), CUPS_RASTER_READ);
   if (in == nullptr) {
     if (fd != 0) close(fd);
     if (CancelRequested) return 0;

@@ -3,6 +3,7 @@
 #include "prefilter/raster_format.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -28,6 +29,17 @@ bool isRgb(unsigned space) {
   return space == CUPS_CSPACE_RGB || space == CUPS_CSPACE_SRGB || space == CUPS_CSPACE_ADOBERGB;
 }
 
+// The integer an enum field of the header holds. A damaged header may hold a
+// value outside the enum's range, so the field is read as its bytes, never
+// loaded as the enum.
+template <typename Enum>
+unsigned rawValue(const Enum& field) {
+  static_assert(sizeof(Enum) == sizeof(unsigned));
+  unsigned value;
+  std::memcpy(&value, &field, sizeof value);
+  return value;
+}
+
 bool bit(std::span<const uint8_t> bytes, uint32_t x) {
   return (bytes[x / 8] & (0x80 >> (x % 8))) != 0;
 }
@@ -41,9 +53,10 @@ Rgb fromInks(int c, int m, int y, int k) {
 }  // namespace
 
 bool inputLayoutOf(const cups_page_header2_t& h, InputLayout& layout, std::string& why) {
-  const unsigned space = h.cupsColorSpace;
-  const bool banded = h.cupsColorOrder == CUPS_ORDER_BANDED;
-  const bool chunky = h.cupsColorOrder == CUPS_ORDER_CHUNKED;
+  const unsigned space = rawValue(h.cupsColorSpace);
+  const unsigned order = rawValue(h.cupsColorOrder);
+  const bool banded = order == CUPS_ORDER_BANDED;
+  const bool chunky = order == CUPS_ORDER_CHUNKED;
   bool known = true;
   if (h.cupsBitsPerColor == 8 && chunky && h.cupsBitsPerPixel == 8 && isGray(space)) {
     layout = InputLayout::Gray8;
@@ -72,7 +85,7 @@ bool inputLayoutOf(const cups_page_header2_t& h, InputLayout& layout, std::strin
     why = "unsupported raster format (colour space " + std::to_string(space) + ", " +
           std::to_string(h.cupsBitsPerColor) + " bits per colour, " +
           std::to_string(h.cupsBitsPerPixel) + " bits per pixel, colour order " +
-          std::to_string(h.cupsColorOrder) + ")";
+          std::to_string(order) + ")";
     return false;
   }
   if (h.cupsWidth == 0 || h.cupsHeight == 0) {
@@ -96,31 +109,46 @@ bool inputLayoutOf(const cups_page_header2_t& h, InputLayout& layout, std::strin
   return true;
 }
 
+static_assert(sizeof(Rgb) == 3, "RGB rows are copied into pixels as they are");
+
+// One loop per layout, so the layout is chosen once per row.
 void decodeRow(InputLayout layout, std::span<const uint8_t> row, std::span<Rgb> pixels) {
   const auto width = static_cast<uint32_t>(pixels.size());
   const uint32_t band = (width + 7) / 8;
-  for (uint32_t x = 0; x < width; ++x) {
-    Rgb& p = pixels[x];
-    switch (layout) {
-      case InputLayout::Gray8: p = Rgb{row[x], row[x], row[x]}; break;
-      case InputLayout::Black8: {
+  const Rgb white{255, 255, 255}, black{0, 0, 0};
+  switch (layout) {
+    case InputLayout::Gray8:
+      for (uint32_t x = 0; x < width; ++x) pixels[x] = Rgb{row[x], row[x], row[x]};
+      break;
+    case InputLayout::Black8:
+      for (uint32_t x = 0; x < width; ++x) {
         auto v = static_cast<uint8_t>(255 - row[x]);
-        p = Rgb{v, v, v};
-        break;
+        pixels[x] = Rgb{v, v, v};
       }
-      case InputLayout::Rgb8: p = Rgb{row[3 * x], row[3 * x + 1], row[3 * x + 2]}; break;
-      case InputLayout::Cmy8: p = fromInks(row[3 * x], row[3 * x + 1], row[3 * x + 2], 0); break;
-      case InputLayout::Cmyk8:
-        p = fromInks(row[4 * x], row[4 * x + 1], row[4 * x + 2], row[4 * x + 3]);
-        break;
-      case InputLayout::Gray1: p = bit(row, x) ? Rgb{255, 255, 255} : Rgb{0, 0, 0}; break;
-      case InputLayout::Black1: p = bit(row, x) ? Rgb{0, 0, 0} : Rgb{255, 255, 255}; break;
-      case InputLayout::CmykBanded1: {
+      break;
+    case InputLayout::Rgb8:
+      std::memcpy(pixels.data(), row.data(), 3 * size_t{width});
+      break;
+    case InputLayout::Cmy8:
+      for (uint32_t x = 0; x < width; ++x) pixels[x] = fromInks(row[3 * x], row[3 * x + 1], row[3 * x + 2], 0);
+      break;
+    case InputLayout::Cmyk8:
+      for (uint32_t x = 0; x < width; ++x) {
+        pixels[x] = fromInks(row[4 * x], row[4 * x + 1], row[4 * x + 2], row[4 * x + 3]);
+      }
+      break;
+    case InputLayout::Gray1:
+      for (uint32_t x = 0; x < width; ++x) pixels[x] = bit(row, x) ? white : black;
+      break;
+    case InputLayout::Black1:
+      for (uint32_t x = 0; x < width; ++x) pixels[x] = bit(row, x) ? black : white;
+      break;
+    case InputLayout::CmykBanded1:
+      for (uint32_t x = 0; x < width; ++x) {
         auto ink = [&](uint32_t plane) { return bit(row.subspan(plane * band, band), x) ? 255 : 0; };
-        p = fromInks(ink(0), ink(1), ink(2), ink(3));
-        break;
+        pixels[x] = fromInks(ink(0), ink(1), ink(2), ink(3));
       }
-    }
+      break;
   }
 }
 

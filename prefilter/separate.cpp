@@ -11,7 +11,39 @@ uint8_t toneStretch(int amount) {
   return static_cast<uint8_t>(std::clamp(amount <= kLightCut ? 0 : stretched, 0, 255));
 }
 
+namespace {
+
+// The divisions of the separation, done once for every value they can take.
+struct SeparationTables {
+  uint8_t stretch[256];       // toneStretch of each amount
+  uint8_t purity[256][256];   // [r][excess]: toneStretch of how pure a red the pixel is
+  uint8_t red[256][256];      // [stretched purity][black]: the red amount
+};
+
+SeparationTables makeTables() {
+  SeparationTables t{};
+  for (int amount = 0; amount < 256; ++amount) t.stretch[amount] = toneStretch(amount);
+  for (int r = 0; r < 256; ++r) {
+    for (int excess = 0; excess <= r; ++excess) {
+      int purity = r > 0 ? (excess * 255 + r / 2) / r : 0;
+      t.purity[r][excess] = toneStretch(purity);
+    }
+  }
+  for (int purity = 0; purity < 256; ++purity) {
+    for (int k = 0; k < 256; ++k) t.red[purity][k] = static_cast<uint8_t>((purity * (255 - k) + 127) / 255);
+  }
+  return t;
+}
+
+const SeparationTables& tables() {
+  static const SeparationTables kTables = makeTables();
+  return kTables;
+}
+
+}  // namespace
+
 Coverage separate(uint8_t r, uint8_t g, uint8_t b) {
+  const SeparationTables& t = tables();
   // Luminance, weights 77/150/29 out of 256.
   int luma = (77 * r + 150 * g + 29 * b + 128) >> 8;
   // Red ink shows as red standing above both green and blue.
@@ -20,11 +52,10 @@ Coverage separate(uint8_t r, uint8_t g, uint8_t b) {
   // Red ink darkens the page as much as 70% of its own amount of black would
   // (red's luminance is 30% of white's); the darkness it leaves is black ink.
   int black = std::max(0, 255 - luma - ((179 * excess + 128) >> 8));
-  // How pure a red the pixel is, independent of how dark it is.
-  int purity = r > 0 ? (excess * 255 + r / 2) / r : 0;
-  uint8_t k = toneStretch(black);
-  int red = (toneStretch(purity) * (255 - k) + 127) / 255;
-  return Coverage{k, static_cast<uint8_t>(red)};
+  // How pure a red the pixel is, independent of how dark it is, shares the
+  // red that the black leaves.
+  uint8_t k = t.stretch[black];
+  return Coverage{k, t.red[t.purity[r][excess]][k]};
 }
 
 uint8_t blackOnly(Coverage c) {
@@ -47,13 +78,34 @@ uint8_t ditherThreshold(uint32_t x, uint32_t y) {
   return static_cast<uint8_t>(kBayer[y % 8][x % 8] * 4 + 2);
 }
 
+namespace {
+
+inline bool isWhite(const Rgb& p) {
+  return (p.r & p.g & p.b) == 255;
+}
+
+inline bool sameColour(const Rgb& a, const Rgb& b) {
+  return a.r == b.r && a.g == b.g && a.b == b.b;
+}
+
+}  // namespace
+
+// Paper white needs no ink and is skipped; a pixel of the same colour as the
+// one before it reuses its separation (receipts are runs of few colours).
 void separateRow(std::span<const Rgb> pixels, uint32_t y, std::span<uint8_t> black,
                  std::span<uint8_t> red) {
   size_t bytes = (pixels.size() + 7) / 8;
   std::fill_n(black.begin(), bytes, uint8_t{0});
   std::fill_n(red.begin(), bytes, uint8_t{0});
+  Rgb last{255, 255, 255};
+  Coverage c{0, 0};
   for (uint32_t x = 0; x < pixels.size(); ++x) {
-    Coverage c = separate(pixels[x].r, pixels[x].g, pixels[x].b);
+    const Rgb& p = pixels[x];
+    if (isWhite(p)) continue;
+    if (!sameColour(p, last)) {
+      c = separate(p.r, p.g, p.b);
+      last = p;
+    }
     int threshold = ditherThreshold(x, y);
     auto mask = static_cast<uint8_t>(0x80 >> (x % 8));
     // One threshold for both inks: the dot is black below the black amount,
@@ -68,8 +120,15 @@ void separateRow(std::span<const Rgb> pixels, uint32_t y, std::span<uint8_t> bla
 
 void blackRow(std::span<const Rgb> pixels, uint32_t y, std::span<uint8_t> black) {
   std::fill_n(black.begin(), (pixels.size() + 7) / 8, uint8_t{0});
+  Rgb last{255, 255, 255};
+  uint8_t amount = 0;
   for (uint32_t x = 0; x < pixels.size(); ++x) {
-    uint8_t amount = blackOnly(separate(pixels[x].r, pixels[x].g, pixels[x].b));
+    const Rgb& p = pixels[x];
+    if (isWhite(p)) continue;
+    if (!sameColour(p, last)) {
+      amount = blackOnly(separate(p.r, p.g, p.b));
+      last = p;
+    }
     if (amount > ditherThreshold(x, y)) black[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
   }
 }

@@ -303,30 +303,37 @@ TEST_F(JobFlowTest, LaterPagesLargerThanTheFirstAreReadWhole) {
                                   pageLines(4, 0, 4, 3), {kReady}}));
 }
 
-TEST_F(JobFlowTest, PageTooLargeForTheSizeArithmeticEndsTheJob) {
-  // 2 x 300000 rows x 8000 bytes does not fit 32 bits; the stream holds
-  // only the header.
+TEST_F(JobFlowTest, PageTooLargeEndsTheJob) {
+  // 300000 rows of 8000 bytes is 2.4 GB of pixel data, far over the 256 MiB
+  // a page may hold; the stream holds only the header. The job ends there
+  // with its final feed, and the refusal makes the exit status 1.
   RasterPage huge{makeHeader(64000, 300000), {}};
   FilterResult r = rasterJob(ppd(1, {{"PageCut", "0"}}), {inkedPage(3), huge});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, kReset + lf(2) + lf(6));
   EXPECT_EQ(lines(r.err),
             concat({{kBanner, modelLine(1)}, pageLines(3, 0, 3, 1),
-                    {"TALVERO DEBUG MSG: Page too large (300000 rows of 8000 bytes), job ends here", kReady}}));
+                    {"TALVERO_DEBUG : cupsHeight = 300000", "ERROR: Page too large: 300000 rows of 8000 bytes.",
+                     kReady}}));
 }
 
 TEST_F(JobFlowTest, AllocationFailureEndsTheJobAtOnce) {
-  // 2 x 100000 rows x 8000 bytes = 1.6 GB per buffer, beyond a 256 MiB
-  // address space. No final feed, no drawer kick after printing.
-  RasterPage big{makeHeader(64000, 100000), {}};
+  // 30000 rows of 8000 bytes (240 MB, compressed to almost nothing in the
+  // stream): the page buffer grows as the rows arrive until it no longer
+  // fits 128 MiB of address space. No final feed, no drawer kick after
+  // printing.
+  RasterPage big = blankPage(64000, 30000);
+  for (size_t r = 0; r < 30000; ++r) big.pixels[r * 8000] = 0x80;
   std::string path = ppd(1, {{"PageCut", "0"}, {"CashDrawerOpen", "2"}, {"CashDrawer", "1"}});
-  FilterCall call{{"1", "user", "title", "1", ""}, path, raster({inkedPage(3), big})};
+  std::string input = tempDir() + "/big.ras";
+  writeRaster(input, {inkedPage(3), big}, true);
+  FilterCall call{{"1", "user", "title", "1", ""}, path, input};
 #if defined(__SANITIZE_ADDRESS__)
   // The sanitizer reserves far more address space than any limit allows;
   // its allocator refuses large blocks itself.
-  call.env["ASAN_OPTIONS"] = "allocator_may_return_null=1:max_allocation_size_mb=256";
+  call.env["ASAN_OPTIONS"] = "allocator_may_return_null=1:max_allocation_size_mb=128";
 #else
-  call.addressSpaceLimit = 256u << 20;
+  call.addressSpaceLimit = 128u << 20;
 #endif
   FilterResult r = runFilter(call);
   std::vector<std::string> err = lines(r.err);
@@ -334,26 +341,30 @@ TEST_F(JobFlowTest, AllocationFailureEndsTheJobAtOnce) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, kReset + toString(hex("1B 70 00 00 FF")) + lf(2));
   EXPECT_EQ(err, concat({{kBanner, modelLine(1)}, pageLines(3, 0, 3, 1),
-                                  {"TALVERO DEBUG MSG: Memory Allocation Error", "ERROR: Out of memory.", kReady}}));
+                         {"TALVERO_DEBUG : cupsHeight = 30000", "TALVERO DEBUG MSG: Memory Allocation Error",
+                          "ERROR: Out of memory.", kReady}}));
 }
 
 TEST_F(JobFlowTest, PipelineAllocationFailureReportsOnce) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
 #else
-  // A two-colour page of 100000 rows of 288 bytes: the four job buffers
-  // (230 MB) fit in 300 MB of address space, the two-colour planes do not.
-  // The page is counted, nothing is printed for it, and the job ends at once.
-  RasterPage tall = blankPage(576, 100000, true);
+  // A two-colour page of 600000 rows of 288 bytes (173 MB, one dot): the
+  // page fits 240 MiB of address space, the two-colour planes beside it do
+  // not. The page is counted, nothing is printed for it, and the job ends
+  // at once.
+  RasterPage tall = blankPage(576, 600000, true);
   tall.pixels[5] = 0x80;
+  std::string input = tempDir() + "/tall.ras";
+  writeRaster(input, {tall}, true);
   FilterCall call{{"1", "user", "title", "1", ""},
                   ppd(1, {{"PageCut", "0"}, {"PageType", "1"}, {"ColorModel", "0"}, {"LogoPosition", "0"}}),
-                  raster({tall})};
-  call.addressSpaceLimit = 300u << 20;
+                  input};
+  call.addressSpaceLimit = 240u << 20;
   FilterResult r = runFilter(call);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, kReset);
-  EXPECT_EQ(lines(r.err), concat({{kBanner, modelLine(1)}, pageLines(100000, 0, 100000, 1),
+  EXPECT_EQ(lines(r.err), concat({{kBanner, modelLine(1)}, pageLines(600000, 0, 600000, 1),
                                   {"TALVERO DEBUG MSG: Memory Allocation Error", "ERROR: Out of memory.", kReady}}));
 #endif
 }

@@ -4,6 +4,8 @@
 // nothing and only the geometry is under test.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "filter/globals.h"
 #include "filter/pipeline.h"
 #include "output/stream.h"
@@ -37,9 +39,10 @@ PipelineRun runPage(int model, bool colour, uint32_t height, uint32_t width, Job
   auto work = std::make_unique<PageWork>();
   work->settings = settings;
   work->header = makeHeader(width, height, colour);
-  size_t size = 2 * size_t{height} * work->header.cupsBytesPerLine + 8 * work->header.cupsBytesPerLine;
-  for (PageBuf* b : {&work->job.read, &work->job.reduce, &work->job.mono, &work->job.page}) b->reserve(size);
-  std::memset(work->job.page.data(), 0xA5, size_t{height} * work->header.cupsBytesPerLine);
+  size_t size = size_t{height} * work->header.cupsBytesPerLine;
+  work->job.page.reserve(size);
+  std::memset(work->job.page.data(), 0xA5, size);
+  work->page = work->job.page.data();
   std::string sink;
   outCapture(&sink);
   bool ok = colour ? runColourPipeline(*work) : runMonoPipeline(*work);
@@ -133,9 +136,10 @@ TEST(PipelineHeaderTest, TrimmingAfterAQuarterTurn) {
   work->settings.LogoPosition = 0;
   work->settings.CompPrinting = 0;
   work->header = makeHeader(40, 16);  // 5 bytes per row
-  size_t size = 2 * 16 * 5 + 8 * 5;
-  for (PageBuf* b : {&work->job.read, &work->job.reduce, &work->job.mono, &work->job.page}) b->reserve(size);
+  work->job.page.reserve(16 * 5);
   uint8_t* page = work->job.page.data();
+  std::memset(page, 0, 16 * 5);
+  work->page = page;
   for (int r = 0; r < 16; ++r) {
     page[r * 5 + 0] = 0x3F;  // dots 2-7
     page[r * 5 + 4] = 0xF0;  // dots 32-35

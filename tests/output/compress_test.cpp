@@ -43,11 +43,18 @@ TEST(CompressData, KnownAnswers) {
 }
 
 // Random inputs made mostly of runs of 00 and FF of any length, with
-// literals between them.
+// literals between them, or (every other input) of literals broken by runs
+// of one to nine bytes, as text rows are.
 std::string randomInput(std::mt19937& rng) {
   std::string input;
   size_t target = std::uniform_int_distribution<size_t>(0, 2000)(rng);
+  bool textLike = rng() % 2 == 0;
   while (input.size() < target) {
+    if (textLike) {
+      if (rng() % 4 == 0) input.append(1 + rng() % 9, rng() % 2 ? '\0' : '\xFF');
+      else input.push_back(static_cast<char>(1 + rng() % 254));
+      continue;
+    }
     switch (std::uniform_int_distribution<int>(0, 2)(rng)) {
       case 0:
         input.append(std::uniform_int_distribution<size_t>(1, 700)(rng), '\0');

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -69,6 +70,19 @@ TEST(InputLayout, RejectsWithAReason) {
     std::string why;
     EXPECT_FALSE(inputLayoutOf(c.h, layout, why)) << c.reason;
     EXPECT_NE(why.find(c.reason), std::string::npos) << why;
+  }
+  // Colour space or order outside its enum, as a damaged stream delivers
+  // them: refused by the integer they hold (a sanitizer build checks that
+  // no such value is ever loaded as the enum).
+  for (bool space : {true, false}) {
+    cups_page_header2_t odd = header(CUPS_CSPACE_RGB, 8, 24, CUPS_ORDER_CHUNKED, 576, 1728);
+    unsigned raw = 65535;
+    std::memcpy(space ? static_cast<void*>(&odd.cupsColorSpace) : static_cast<void*>(&odd.cupsColorOrder), &raw,
+                sizeof raw);
+    InputLayout layout;
+    std::string why;
+    EXPECT_FALSE(inputLayoutOf(odd, layout, why));
+    EXPECT_NE(why.find(space ? "colour space 65535" : "colour order 65535"), std::string::npos) << why;
   }
   cups_page_header2_t tall = header(CUPS_CSPACE_K, 1, 1, CUPS_ORDER_CHUNKED, 8, 1);
   tall.cupsHeight = kMaxHeight + 1;

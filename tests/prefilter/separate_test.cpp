@@ -169,3 +169,63 @@ TEST(Dither, RowsAreClearedPackedAndDisjoint) {
 }
 
 }  // namespace
+
+namespace {
+
+// The separation written out with its divisions, as the ink model states it.
+Coverage referenceSeparate(int r, int g, int b) {
+  int luma = (77 * r + 150 * g + 29 * b + 128) >> 8;
+  int maxGb = std::max(g, b);
+  int excess = r > maxGb ? r - maxGb : 0;
+  int black = std::max(0, 255 - luma - ((179 * excess + 128) >> 8));
+  int purity = r > 0 ? (excess * 255 + r / 2) / r : 0;
+  uint8_t k = toneStretch(black);
+  return Coverage{k, static_cast<uint8_t>((toneStretch(purity) * (255 - k) + 127) / 255)};
+}
+
+}  // namespace
+
+TEST(Separate, TablesAgreeWithTheArithmetic) {
+  // Every red and green level, blue in steps of 3 (and 255): 4.4 million colours.
+  for (int r = 0; r < 256; ++r) {
+    for (int g = 0; g < 256; ++g) {
+      for (int b = 0; b < 256; b = b == 255 ? 256 : std::min(b + 3, 255)) {
+        Coverage want = referenceSeparate(r, g, b);
+        Coverage got = separate(static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b));
+        ASSERT_TRUE(want.black == got.black && want.red == got.red) << r << " " << g << " " << b;
+      }
+    }
+  }
+}
+
+TEST(Dither, RowsMatchDotByDotSeparation) {
+  // Rows of runs of a few colours (white among them), as receipts are, and
+  // rows of noise: each dot as the separation of its own pixel decides.
+  std::mt19937 rng(7);
+  for (int trial = 0; trial < 200; ++trial) {
+    std::vector<Rgb> pixels(1 + rng() % 700);
+    Rgb colour{255, 255, 255};
+    for (Rgb& p : pixels) {
+      if (trial % 2 == 0 || rng() % 5 == 0) {
+        colour = rng() % 3 == 0 ? Rgb{255, 255, 255}
+                                : Rgb{static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng())};
+      }
+      p = colour;
+    }
+    uint32_t y = static_cast<uint32_t>(trial);
+    size_t bytes = (pixels.size() + 7) / 8;
+    std::vector<uint8_t> black(bytes, 0xAA), red(bytes, 0x55), gray(bytes, 0x33);
+    separateRow(pixels, y, black, red);
+    blackRow(pixels, y, gray);
+    for (uint32_t x = 0; x < pixels.size(); ++x) {
+      Coverage c = referenceSeparate(pixels[x].r, pixels[x].g, pixels[x].b);
+      int threshold = ditherThreshold(x, y);
+      bool wantBlack = c.black > threshold;
+      bool wantRed = !wantBlack && c.black + c.red > threshold;
+      uint8_t mask = static_cast<uint8_t>(0x80 >> (x % 8));
+      ASSERT_EQ((black[x / 8] & mask) != 0, wantBlack) << "trial " << trial << " dot " << x;
+      ASSERT_EQ((red[x / 8] & mask) != 0, wantRed) << "trial " << trial << " dot " << x;
+      ASSERT_EQ((gray[x / 8] & mask) != 0, blackOnly(c) > threshold) << "trial " << trial << " dot " << x;
+    }
+  }
+}

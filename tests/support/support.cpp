@@ -108,10 +108,10 @@ RasterPage blankPage(uint32_t width, uint32_t height, bool cmyk) {
   return page;
 }
 
-void writeRaster(const std::string& path, const std::vector<RasterPage>& pages) {
+void writeRaster(const std::string& path, const std::vector<RasterPage>& pages, bool compressed) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) throw std::runtime_error("cannot create " + path);
-  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+  cups_raster_t* raster = cupsRasterOpen(fd, compressed ? CUPS_RASTER_WRITE_COMPRESSED : CUPS_RASTER_WRITE);
   for (const RasterPage& page : pages) {
     cups_page_header_t header = page.header;
     cupsRasterWriteHeader(raster, &header);
@@ -317,14 +317,16 @@ FilterResult waitFilter(RunningFilter& running) {
   }
   int status = 0;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (waitpid(running.pid, &status, WNOHANG) == 0) {
+  struct rusage usage {};
+  while (wait4(running.pid, &status, WNOHANG, &usage) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
       kill(running.pid, SIGKILL);
-      waitpid(running.pid, &status, 0);
+      wait4(running.pid, &status, 0, &usage);
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
+  result.peakRssKb = usage.ru_maxrss;
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   // Output went either into the pipe or into the file, never both.

@@ -44,9 +44,10 @@ struct RasterPage {
 // A page of zeros of the given geometry.
 RasterPage blankPage(uint32_t width, uint32_t height, bool cmyk = false);
 
-// Writes the pages as a CUPS raster stream (cupsRasterOpen in write mode) to
-// `path`. Pixels shorter than the page leave the stream cut off there.
-void writeRaster(const std::string& path, const std::vector<RasterPage>& pages);
+// Writes the pages as a CUPS raster stream (cupsRasterOpen in write mode,
+// run-length compressed when `compressed`) to `path`. Pixels shorter than
+// the page leave the stream cut off there.
+void writeRaster(const std::string& path, const std::vector<RasterPage>& pages, bool compressed = false);
 
 // ---- PPD ----
 
@@ -70,6 +71,7 @@ struct FilterResult {
   int signal = 0;       // the signal that ended it, if any
   std::string out;      // standard output
   std::string err;      // standard error
+  long peakRssKb = 0;   // the process's peak resident memory, in KiB
 };
 
 struct FilterCall {
