@@ -9,6 +9,7 @@
 
 #include "filter/globals.h"
 #include "filter/model_table.h"
+#include "filter/numbered_choice.h"
 
 int getOptionChoiceIndex(const char* keyword, ppd_file_t* ppd) {
   ppd_choice_t* choice = ppdFindMarkedChoice(ppd, keyword);
@@ -48,6 +49,7 @@ ppd_file_t* openMarkedPpd(const char* options) {
   int count = cupsParseOptions(options, 0, &parsed);
   if (count > 0) {
     cupsMarkOptions(ppd, count, parsed);  // conflicts are the PPD's business
+    markNumberedChoices(ppd, count, parsed);
     cupsFreeOptions(count, parsed);
   }
   return ppd;

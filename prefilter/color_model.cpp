@@ -9,6 +9,8 @@
 #include <cups/cups.h>
 #include <cups/ppd.h>
 
+#include "filter/numbered_choice.h"
+
 bool readColorModel(const char* ppdPath, const char* options, int& choice, std::string& why) {
   if (ppdPath == nullptr || *ppdPath == '\0') {
     why = "the PPD environment variable is not set";
@@ -28,6 +30,7 @@ bool readColorModel(const char* ppdPath, const char* options, int& choice, std::
   cups_option_t* parsed = nullptr;
   int count = cupsParseOptions(options != nullptr ? options : "", 0, &parsed);
   cupsMarkOptions(ppd, count, parsed);
+  markNumberedChoices(ppd, count, parsed);
   cupsFreeOptions(count, parsed);
 
   choice = kNoColorModel;

@@ -12,9 +12,12 @@ socket backend).
   - lpinfo -m offers all 47 models.
   - A document printed with lp reaches each device byte for byte as
     cupsfilter produces it for the same PPD and options.
-  - The IPP colour mode: print-color-mode=monochrome prints black only,
-    color black and red, a ColorModel option given with the job wins; the
-    queues advertise the colour mode their jobs get by default.
+  - The IPP colour mode: a two-colour queue created plainly advertises
+    color and prints black and red by default, a black-only one advertises
+    monochrome; print-color-mode=monochrome prints black only, color black
+    and red, and a ColorModel option given with the job (0 or 1) wins, also
+    on queues made black by default (print-color-mode-default=monochrome,
+    or the PPD default ColorModel=1).
   - Jobs that print nothing (a blank document, an API-mode title, the PPD of
     another printer) stop with the cause in the log and no page counted, the
     queue stays idle and accepting, and the next receipt prints with
@@ -68,10 +71,6 @@ class PrivateCupsd(kit.ChainTestCase):
         cls.cupsd.lpadmin("-p", "talvero-socket", "-E", "-v", f"socket://127.0.0.1:{cls.printer.port}/?snmp=false",
                           "-P", kit.PATHS.ppd(MODEL))
         cls.queues = {"file": "talvero", "socket": "talvero-socket"}
-        # What the README asks for a two-colour queue: cupsd 2.4 advertises
-        # "monochrome" for every PPD whose default ColorModel is not "RGB".
-        for queue in cls.queues.values():
-            cls.cupsd.lpadmin("-p", queue, "-o", "print-color-mode-default=color")
 
     # ---- helpers
 
@@ -174,26 +173,45 @@ class PrivateCupsd(kit.ChainTestCase):
                     f"{self.artefact(self.ws.join('reference.bin'))}, log {self.artefact(self.cupsd.error_log)}")
 
     def test_ipp_colour_mode(self):
-        """print-color-mode through the PPD's presets, with ColorModel winning."""
-        self.assertEqual(self.cupsd.queue_defaults("talvero").get("print-color-mode"), "color")
-        device = self.ws.join("device-black.out")
-        open(device, "wb").close()
-        self.cupsd.lpadmin("-p", "talvero-black", "-E", "-v", f"file://{device}", "-m", "talvero/tlv013.ppd")
+        """print-color-mode through the PPD's presets, with ColorModel winning;
+        queues created plainly advertise the colour mode of their PPD's default."""
+        for queue in self.queues.values():
+            self.assertEqual(self.cupsd.queue_defaults(queue).get("print-color-mode"), "color",
+                             f"a two-colour model's queue {queue} must advertise color")
+        devices = {}
+        for queue, model in (("talvero-black", 13), ("talvero-mono-mode", MODEL), ("talvero-black-default", MODEL)):
+            devices[queue] = self.ws.join(f"device-{queue}.out")
+            open(devices[queue], "wb").close()
+            self.cupsd.lpadmin("-p", queue, "-E", "-v", f"file://{devices[queue]}", "-m",
+                               f"talvero/tlv{model:03d}.ppd")
         self.assertEqual(self.cupsd.queue_defaults("talvero-black").get("print-color-mode"), "monochrome",
                          "a black-only model's queue must advertise monochrome")
+        # Two ways to make black the default of a two-colour queue: the README's
+        # colour mode, and a PPD default of ColorModel 1 (for which cupsd sets
+        # the colour mode too), on which ColorModel=0 has to find the choice RGB.
+        self.cupsd.lpadmin("-p", "talvero-mono-mode", "-o", "print-color-mode-default=monochrome")
+        self.cupsd.lpadmin("-p", "talvero-black-default", "-o", "ColorModel=1")
+        for queue in ("talvero-mono-mode", "talvero-black-default"):
+            self.assertEqual(self.cupsd.queue_defaults(queue).get("print-color-mode"), "monochrome", queue)
 
         document = kit.PATHS.fixture("black-red-rgb.pdf")
-        cases = [  # options, red expected
-            ((), True),  # the queue's default
-            (("print-color-mode=monochrome",), False),
-            (("print-color-mode=color",), True),
-            (("print-color-mode=monochrome", "ColorModel=0"), True),
-            (("print-color-mode=color", "ColorModel=1"), False),
+        cases = [  # queue, options, red expected
+            ("talvero", (), True),  # the queue's default
+            ("talvero", ("print-color-mode=monochrome",), False),
+            ("talvero", ("print-color-mode=color",), True),
+            ("talvero", ("print-color-mode=monochrome", "ColorModel=0"), True),
+            ("talvero", ("print-color-mode=color", "ColorModel=1"), False),
+            ("talvero-mono-mode", (), False),
+            ("talvero-mono-mode", ("ColorModel=0",), True),
+            ("talvero-black-default", (), False),
+            ("talvero-black-default", ("ColorModel=0",), True),  # 0 names the choice RGB
+            ("talvero-black-default", ("print-color-mode=color",), True),
+            ("talvero-black", ("print-color-mode=color",), False),
         ]
-        for options, red in cases:
-            with self.subTest(options=options):
-                job, got = self.print_file_job(document, *options)
-                path = self.save(f"colour-{'-'.join(options) or 'default'}.bin", got)
+        for queue, options, red in cases:
+            with self.subTest(queue=queue, options=options):
+                job, got = self.print_file_job(document, *options, queue=queue, device=devices.get(queue))
+                path = self.save(f"colour-{queue}-{'-'.join(options) or 'default'}.bin", got)
                 self.assertEqual(self.cupsd.job_attributes(job).get("job-state"), "completed",
                                  f"{job}: {self.artefact(self.cupsd.error_log)}")
                 printout = kit.Printout(path)

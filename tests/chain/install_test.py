@@ -153,7 +153,6 @@ class InstallIntoRoot(kit.ChainTestCase):
         device = self.ws.join("device.out")
         open(device, "wb").close()
         cupsd.lpadmin("-p", "talvero", "-E", "-v", f"file://{device}", "-m", f"talvero/tlv{MODEL:03d}.ppd")
-        cupsd.lpadmin("-p", "talvero", "-o", "print-color-mode-default=color")  # as the README says
         document = kit.PATHS.fixture("black-red-rgb.pdf")
         job = cupsd.lp("talvero", document)
         cupsd.wait_job(job)

@@ -147,15 +147,18 @@ TEST_F(SettingsTest, JobOptionsOverrideDefaults) {
 
 TEST_F(SettingsTest, ChoiceKeywordsGiveTheirLeadingNumber) {
   std::map<std::string, PpdOption> options = allOptions();
-  options["LineFeed"] = {{"3Lines", "Auto", "-5", "100A4Half"}, "3Lines"};
-  ASSERT_EQ(read(31, options), kModelSupported);
-  EXPECT_EQ(settings.LineFeed, 3);
-  ASSERT_EQ(read(31, options, "LineFeed=Auto"), kModelSupported);
-  EXPECT_EQ(settings.LineFeed, 0);
-  ASSERT_EQ(read(31, options, "LineFeed=-5"), kModelSupported);
-  EXPECT_EQ(settings.LineFeed, -5);
-  ASSERT_EQ(read(31, options, "LineFeed=100A4Half"), kModelSupported);
-  EXPECT_EQ(settings.LineFeed, 100);
+  options["LineFeed"] = {{"3Lines", "3More", "Auto", "-5", "100A4Half"}, "100A4Half"};
+  // A job option that is a bare number naming no choice selects the one
+  // choice that reads as that number ("Auto" reads as 0), none when two do.
+  const std::pair<const char*, int> cases[] = {
+      {"", 100},          {"LineFeed=3Lines", 3}, {"LineFeed=Auto", 0}, {"LineFeed=-5", -5},
+      {"LineFeed=0", 0},  {"LineFeed=100", 100},  {"LineFeed=3", 100},   {"LineFeed=7", 100},
+      {"LineFeed=0x", 100},
+  };
+  for (const auto& [jobOptions, number] : cases) {
+    ASSERT_EQ(read(31, options, jobOptions), kModelSupported);
+    EXPECT_EQ(settings.LineFeed, number) << jobOptions;
+  }
 }
 
 TEST_F(SettingsTest, MissingOptionOrChoiceGivesMinusOne) {
