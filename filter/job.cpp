@@ -124,14 +124,6 @@ LoopEnd runPages(PageWork& work, int& pageCount) {
   return LoopEnd::EndOfJob;
 }
 
-// Final feed, drawer kick after printing, flush.
-void endRasterJob(const JobSettings& settings) {
-  const ModelRow& model = currentModel();
-  if (!model.compact && settings.PageCut == 0) outRepeat(kLineFeed, model.jobEndFeed);
-  if (settings.CashDrawerOpen == 1 || settings.CashDrawerOpen == 2) openCashDrawer(settings);
-  ALREADY_OPEN = 1;
-  endPage();
-}
 
 // Status line and exit status of every job that reaches the common tail.
 int closeAndStatus(int pageCount, bool failed) {
@@ -144,18 +136,18 @@ int runRasterJob(const JobSettings& settings) {
   // The work record holds the page buffers for the whole job.
   auto work = std::make_unique<PageWork>();
   work->settings = settings;
-  applyRotationOverride(work->settings);
-  Focus = (settings.FocusArea == 1 || settings.FocusArea == 2) ? settings.FocusArea : 0;
+  beginRasterJob(*work);
   cups_raster_t* stream = cupsRasterOpen(STDIN_FILENO, CUPS_RASTER_READ);
   work->stream = stream;
 
   int pageCount = 0;
   bool failed = false;
-  if (runPages(*work, pageCount) == LoopEnd::AllocationFailure) {
+  if (!runRasterPages(*work, pageCount)) {
     std::fputs("TALVERO DEBUG MSG: Memory Allocation Error\n", stderr);
     failed = true;
   } else {
-    endRasterJob(work->settings);
+    finishRasterJob(work->settings);
+    endPage();
   }
   work.reset();
   if (stream != nullptr) cupsRasterClose(stream);
@@ -163,6 +155,23 @@ int runRasterJob(const JobSettings& settings) {
 }
 
 }  // namespace
+
+void beginRasterJob(PageWork& work) {
+  applyRotationOverride(work.settings);
+  int32_t focusArea = work.settings.FocusArea;
+  Focus = (focusArea == 1 || focusArea == 2) ? focusArea : 0;
+}
+
+bool runRasterPages(PageWork& work, int& pageCount) {
+  return runPages(work, pageCount) == LoopEnd::EndOfJob;
+}
+
+void finishRasterJob(const JobSettings& settings) {
+  const ModelRow& model = currentModel();
+  if (!model.compact && settings.PageCut == 0) outRepeat(kLineFeed, model.jobEndFeed);
+  if (settings.CashDrawerOpen == 1 || settings.CashDrawerOpen == 2) openCashDrawer(settings);
+  ALREADY_OPEN = 1;
+}
 
 int runFilter(int argc, char* argv[]) {
   std::fputs("TALVERO DEBUG MSG : drive version v1.3.5\n", stderr);
