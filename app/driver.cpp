@@ -120,6 +120,7 @@ bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const
   data->rwriteline_cb = talveroWriteLine;
   data->rendpage_cb = talveroEndPage;
   data->rendjob_cb = talveroEndJob;
+  data->status_cb = talveroStatusCallback;
 
   std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", modelName(model->model).c_str());
   data->ppm = 10;

@@ -25,3 +25,8 @@ bool talveroWriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
 bool talveroEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
                     unsigned page);
 bool talveroEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+
+// Status (printer_status.cpp): PAPPL's status callback, which asks the
+// printer for its paper state, and the same check a second after a job.
+bool talveroStatusCallback(pappl_printer_t* printer);
+void checkPaperAfterJob(pappl_printer_t* printer);

@@ -106,5 +106,6 @@ bool talveroEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device
   papplJobSetData(job, nullptr);
   papplLogJob(job, result.pages > 0 ? PAPPL_LOGLEVEL_INFO : PAPPL_LOGLEVEL_WARN, "%d page%s printed%s.",
               result.pages, result.pages == 1 ? "" : "s", result.failed ? ", then out of memory" : "");
+  checkPaperAfterJob(papplJobGetPrinter(job));
   return !result.failed;
 }
