@@ -163,3 +163,11 @@ BridgeResult bridgeEndJob(BridgeJobPtr job) {
   outSetWriter(nullptr, nullptr);
   return BridgeResult{job->pageCount, job->failed};
 }
+
+void bridgeCancelJob(BridgeJobPtr job) {
+  job.reset();  // whatever page was coming is dropped
+  sendCancelNulls();
+  shutDown();
+  outFlush();
+  outSetWriter(nullptr, nullptr);
+}

@@ -55,3 +55,7 @@ bool bridgeEndPage(BridgeJob& job);
 // hands the last bytes to the writer and gives the stream back to standard
 // output.
 BridgeResult bridgeEndJob(BridgeJobPtr job);
+
+// Ends a cancelled job as the filter ends one: the bytes produced so far,
+// 720 bytes 00 and ESC @, so the printer comes back to a known state.
+void bridgeCancelJob(BridgeJobPtr job);

@@ -8,25 +8,42 @@
 
 namespace {
 
-constexpr OptionChoice kPageType[] = {{"trim-blank-rows", 0}, {"print-as-is", 1}};
-constexpr OptionChoice kRotation[] = {{"none", 0}, {"rotate-90", 1}, {"rotate-180", 2}, {"rotate-270", 3}};
-constexpr OptionChoice kFocusArea[] = {{"whole-page", 0}, {"right-part", 1}, {"center", 2}};
-constexpr OptionChoice kCompPrinting[] = {{"off", 0}, {"on", 1}};
-constexpr OptionChoice kLogoPosition[] = {{"none", 0}, {"before", 1}, {"after", 2}, {"before-and-after", 3}};
-constexpr OptionChoice kLogoJustification[] = {{"left", 0}, {"center", 1}, {"right", 2}};
-constexpr OptionChoice kLogoImage[] = {{"logo-1", 0}, {"logo-2", 1}, {"logo-3", 2}};
-constexpr OptionChoice kLogoWidth[] = {
-    {"normal", 0}, {"double-width", 1}, {"double-height", 2}, {"double-width-and-height", 3}};
-constexpr OptionChoice kLineFeed[] = {{nullptr, 0}, {nullptr, 1}, {nullptr, 2}, {nullptr, 3},
-                                      {nullptr, 4}, {nullptr, 5}, {nullptr, 6}, {nullptr, 7},
-                                      {nullptr, 8}, {nullptr, 9}, {nullptr, 10}};
-constexpr OptionChoice kPageCut[] = {{"feed", 0}, {"no-feed", 1}, {"cut", 2}};
-constexpr OptionChoice kCashDrawer[] = {{"none", 0}, {"drawer-1", 1}, {"drawer-2", 2}, {"drawers-1-and-2", 3}};
-constexpr OptionChoice kCashDrawerOpen[] = {
-    {"before-printing", 0}, {"after-printing", 1}, {"before-and-after-printing", 2}, {"never", 3}};
-constexpr OptionChoice kPulseWidth[] = {{nullptr, 50},  {nullptr, 100}, {nullptr, 150}, {nullptr, 200},
-                                        {nullptr, 250}, {nullptr, 300}, {nullptr, 350}, {nullptr, 400},
-                                        {nullptr, 450}, {nullptr, 500}};
+constexpr OptionChoice kPageType[] = {{"trim-blank-rows", 0, "Trim Blank Rows, Skip Blank Pages"},
+                                      {"print-as-is", 1, "Print the Page as It Is"}};
+constexpr OptionChoice kRotation[] = {{"none", 0, "None"},
+                                      {"rotate-90", 1, "90 Degrees"},
+                                      {"rotate-180", 2, "180 Degrees"},
+                                      {"rotate-270", 3, "270 Degrees"}};
+constexpr OptionChoice kFocusArea[] = {
+    {"whole-page", 0, "Whole Page"}, {"right-part", 1, "Right Part"}, {"center", 2, "Centre"}};
+constexpr OptionChoice kCompPrinting[] = {{"off", 0, "Off"}, {"on", 1, "On"}};
+constexpr OptionChoice kLogoPosition[] = {{"none", 0, "No Logo"},
+                                          {"before", 1, "Before the Page"},
+                                          {"after", 2, "After the Page"},
+                                          {"before-and-after", 3, "Before and After the Page"}};
+constexpr OptionChoice kLogoJustification[] = {{"left", 0, "Left"}, {"center", 1, "Centre"}, {"right", 2, "Right"}};
+constexpr OptionChoice kLogoImage[] = {{"logo-1", 0, "Logo 1"}, {"logo-2", 1, "Logo 2"}, {"logo-3", 2, "Logo 3"}};
+constexpr OptionChoice kLogoWidth[] = {{"normal", 0, "Normal"},
+                                       {"double-width", 1, "Double Width"},
+                                       {"double-height", 2, "Double Height"},
+                                       {"double-width-and-height", 3, "Double Width and Height"}};
+constexpr OptionChoice kLineFeed[] = {{nullptr, 0, "None"},     {nullptr, 1, "1 Line"},   {nullptr, 2, "2 Lines"},
+                                      {nullptr, 3, "3 Lines"},  {nullptr, 4, "4 Lines"},  {nullptr, 5, "5 Lines"},
+                                      {nullptr, 6, "6 Lines"},  {nullptr, 7, "7 Lines"},  {nullptr, 8, "8 Lines"},
+                                      {nullptr, 9, "9 Lines"},  {nullptr, 10, "10 Lines"}};
+constexpr OptionChoice kPageCut[] = {{"feed", 0, "Feed, No Cut"}, {"no-feed", 1, "No Feed, No Cut"}, {"cut", 2, "Cut"}};
+constexpr OptionChoice kCashDrawer[] = {{"none", 0, "None"},
+                                        {"drawer-1", 1, "Drawer 1"},
+                                        {"drawer-2", 2, "Drawer 2"},
+                                        {"drawers-1-and-2", 3, "Drawers 1 and 2"}};
+constexpr OptionChoice kCashDrawerOpen[] = {{"before-printing", 0, "Before Printing"},
+                                            {"after-printing", 1, "After Printing"},
+                                            {"before-and-after-printing", 2, "Before and After Printing"},
+                                            {"never", 3, "Never"}};
+constexpr OptionChoice kPulseWidth[] = {{nullptr, 50, "50 ms"},   {nullptr, 100, "100 ms"}, {nullptr, 150, "150 ms"},
+                                        {nullptr, 200, "200 ms"}, {nullptr, 250, "250 ms"}, {nullptr, 300, "300 ms"},
+                                        {nullptr, 350, "350 ms"}, {nullptr, 400, "400 ms"}, {nullptr, 450, "450 ms"},
+                                        {nullptr, 500, "500 ms"}};
 
 // Which models' PPDs have an option (the nesting of talvero.drv).
 bool everyModel(const ModelRow&) { return true; }
@@ -36,20 +53,20 @@ bool fullProfile(const ModelRow& model) { return model.profile == Profile::Full;
 bool hasDrawer(const ModelRow& model) { return model.profile != Profile::Fixed; }
 
 constexpr VendorOption kVendorOptions[] = {
-    {"page-type", "PageType", kPageType, 0, everyModel},
-    {"rotation", "Rotation", kRotation, 0, everyModel},
-    {"focus-area", "FocusArea", kFocusArea, 0, notCompact},
-    {"comp-printing", "CompPrinting", kCompPrinting, 1, compressedRaster},
-    {"page-cut", "PageCut", kPageCut, 2, fullProfile},
-    {"logo-position", "LogoPosition", kLogoPosition, 0, everyModel},
-    {"logo-justification", "LogoJustification", kLogoJustification, 1, everyModel},
-    {"logo-image", "LogoImage", kLogoImage, 0, everyModel},
-    {"logo-width", "LogoWidth", kLogoWidth, 0, everyModel},
-    {"line-feed", "LineFeed", kLineFeed, 0, everyModel},
-    {"cash-drawer", "CashDrawer", kCashDrawer, 0, hasDrawer},
-    {"cash-drawer-open", "CashDrawerOpen", kCashDrawerOpen, 3, hasDrawer},
-    {"cash-drawer-1-pulse-width", "CashDrawer1PulseWidth", kPulseWidth, 100, hasDrawer},
-    {"cash-drawer-2-pulse-width", "CashDrawer2PulseWidth", kPulseWidth, 100, hasDrawer},
+    {"page-type", "PageType", "Blank Rows", kPageType, 0, everyModel},
+    {"rotation", "Rotation", "Rotation", kRotation, 0, everyModel},
+    {"focus-area", "FocusArea", "Part of a Half-Size Page", kFocusArea, 0, notCompact},
+    {"comp-printing", "CompPrinting", "Compressed Printing", kCompPrinting, 1, compressedRaster},
+    {"page-cut", "PageCut", "Paper Cut", kPageCut, 2, fullProfile},
+    {"logo-position", "LogoPosition", "Logo", kLogoPosition, 0, everyModel},
+    {"logo-justification", "LogoJustification", "Logo Alignment", kLogoJustification, 1, everyModel},
+    {"logo-image", "LogoImage", "Logo Image", kLogoImage, 0, everyModel},
+    {"logo-width", "LogoWidth", "Logo Size", kLogoWidth, 0, everyModel},
+    {"line-feed", "LineFeed", "Line Feeds after the Logo", kLineFeed, 0, everyModel},
+    {"cash-drawer", "CashDrawer", "Cash Drawer", kCashDrawer, 0, hasDrawer},
+    {"cash-drawer-open", "CashDrawerOpen", "Open the Drawer", kCashDrawerOpen, 3, hasDrawer},
+    {"cash-drawer-1-pulse-width", "CashDrawer1PulseWidth", "Drawer 1 Pulse Width", kPulseWidth, 100, hasDrawer},
+    {"cash-drawer-2-pulse-width", "CashDrawer2PulseWidth", "Drawer 2 Pulse Width", kPulseWidth, 100, hasDrawer},
 };
 
 // Roll sizes print on the middle 72 mm of 80 mm paper and 48 mm of 58 mm.
@@ -110,6 +127,21 @@ int32_t choiceNumberOf(const VendorOption& option, const char* value) {
     }
   }
   return -1;
+}
+
+std::string optionStrings() {
+  std::string text;
+  auto line = [&text](const std::string& key, const char* label) {
+    text += "\"" + key + "\" = \"" + label + "\";\n";
+  };
+  for (const VendorOption& option : kVendorOptions) {
+    line(option.attribute, option.label);
+    for (const OptionChoice& choice : option.choices) {
+      std::string value = choice.keyword != nullptr ? choice.keyword : std::to_string(choice.number);
+      line(std::string(option.attribute) + "." + value, choice.label);
+    }
+  }
+  return text;
 }
 
 std::span<const MediaSize> mediaSizes() { return kMediaSizes; }

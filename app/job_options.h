@@ -8,21 +8,24 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "filter/model_table.h"
 #include "filter/settings.h"
 
 // One choice: its IPP keyword (nullptr for an integer option, whose IPP value
-// is the number itself) and its ChoiceNumber.
+// is the number itself), its ChoiceNumber and the PPD's text for it.
 struct OptionChoice {
   const char* keyword;
   int32_t number;
+  const char* label;
 };
 
 // An option the filter reads, as an IPP vendor attribute.
 struct VendorOption {
   const char* attribute;                  // IPP name, e.g. "logo-position"
   const char* ppdKeyword;                 // the PPD's option keyword, e.g. "LogoPosition"
+  const char* label;                      // the PPD's text for it
   std::span<const OptionChoice> choices;  // in the PPD's order
   int32_t defaultNumber;                  // the PPD's default choice
   bool (*offered)(const ModelRow& model); // whether the model's PPD has the option
@@ -37,6 +40,10 @@ const VendorOption* vendorOptionFor(const char* ppdKeyword);
 // The ChoiceNumber of an IPP value (a keyword, or an integer in decimal), or
 // -1 when it is not one of the option's choices.
 int32_t choiceNumberOf(const VendorOption& option, const char* value);
+
+// The web interface's labels for the options and their values (the PPD's
+// texts), as a strings file: "logo-position" = "Logo"; and so on.
+std::string optionStrings();
 
 // A paper size of the PPD as an IPP media size.
 struct MediaSize {

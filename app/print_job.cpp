@@ -91,6 +91,7 @@ bool talveroWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, un
 bool talveroEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device, unsigned page) {
   AppJob* appJob = appJobOf(job);
   if (appJob == nullptr) return false;
+  if (papplJobIsCanceled(job)) return true;  // the end of the job sends the cancel sequence
   bool printed = bridgeEndPage(*appJob->bridge);
   papplDeviceFlush(device);
   if (!printed) papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u: out of memory, the job stops.", page);
@@ -100,6 +101,14 @@ bool talveroEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* devic
 bool talveroEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
   AppJob* appJob = appJobOf(job);
   if (appJob == nullptr) return false;
+  if (papplJobIsCanceled(job)) {
+    bridgeCancelJob(std::move(appJob->bridge));
+    papplDeviceFlush(device);
+    delete appJob;
+    papplJobSetData(job, nullptr);
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Cancelled: the printer got 720 bytes 00 and ESC @.");
+    return true;
+  }
   BridgeResult result = bridgeEndJob(std::move(appJob->bridge));
   papplDeviceFlush(device);
   delete appJob;

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "app/driver.h"
+#include "app/job_options.h"
 
 namespace {
 
@@ -109,6 +110,8 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   }
   papplSystemAddListeners(system, localSocketPath(setup->programName.c_str()).c_str());
   if (const char* group = cupsGetOption("admin-group", count, options)) papplSystemSetAdminGroup(system, group);
+  static const std::string strings = optionStrings();
+  papplSystemAddStringsData(system, "/talvero-en.strings", "en", strings.c_str());
   papplSystemSetFooterHTML(system, "Talvero receipt printers, driver 1.3.5");
   papplSystemSetPrinterDrivers(system, static_cast<int>(setup->drivers.size()), setup->drivers.data(), nullptr,
                                nullptr, talveroDriverCallback, nullptr);

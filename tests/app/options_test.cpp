@@ -63,12 +63,12 @@ void expectSame(const ModelRow& model, const Request& request, const std::string
   EXPECT_EQ(show(app), show(filter)) << "model " << model.model << ", options \"" << options << "\"";
 }
 
-// The PPD's choice keyword whose number is `number`.
-std::string ppdChoice(ppd_option_t* option, int32_t number) {
+// The PPD's choice whose keyword's number is `number`, or nullptr.
+const ppd_choice_t* ppdChoice(ppd_option_t* option, int32_t number) {
   for (int i = 0; i < option->num_choices; ++i) {
-    if (std::atoi(option->choices[i].choice) == number) return option->choices[i].choice;
+    if (std::atoi(option->choices[i].choice) == number) return &option->choices[i];
   }
-  return "?";
+  return nullptr;
 }
 
 TEST(OptionsTest, EveryModelOffersItsPpdOptionsAndSetsJobsUpAsTheFilter) {
@@ -81,11 +81,15 @@ TEST(OptionsTest, EveryModelOffersItsPpdOptionsAndSetsJobsUpAsTheFilter) {
       ASSERT_EQ(ppdOption != nullptr, option.offered(model)) << model.model << " " << option.ppdKeyword;
       if (ppdOption == nullptr) continue;
       ASSERT_EQ(ppdOption->num_choices, static_cast<int>(option.choices.size())) << option.ppdKeyword;
+      EXPECT_STREQ(ppdOption->text, option.label);
       EXPECT_EQ(std::atoi(ppdOption->defchoice), option.defaultNumber) << option.ppdKeyword;
       for (const OptionChoice& choice : option.choices) {
+        const ppd_choice_t* ppdChoiceFound = ppdChoice(ppdOption, choice.number);
+        ASSERT_NE(ppdChoiceFound, nullptr) << option.ppdKeyword << " " << choice.number;
+        EXPECT_STREQ(ppdChoiceFound->text, choice.label);
         Request request;
         request.vendor[option.attribute] = choice.keyword ? choice.keyword : std::to_string(choice.number);
-        expectSame(model, request, std::string(option.ppdKeyword) + "=" + ppdChoice(ppdOption, choice.number));
+        expectSame(model, request, std::string(option.ppdKeyword) + "=" + ppdChoiceFound->choice);
       }
     }
     Request mono;
