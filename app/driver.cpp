@@ -136,6 +136,7 @@ bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const
   if (model->twoColour) {
     data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
     data->color_default = PAPPL_COLOR_MODE_COLOR;
+    data->ppm_color = data->ppm;  // PAPPL's sign of a colour printer (color-supported)
     data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8 | PAPPL_PWG_RASTER_TYPE_SRGB_8;
   } else {
     data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME;
