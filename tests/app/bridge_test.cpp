@@ -6,13 +6,11 @@
 // as soon as any job state (model, page globals, output buffer) is shared.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <thread>
+#include <tuple>
 
 #include "app/job_bridge.h"
 #include "support.h"
@@ -23,50 +21,28 @@ using namespace talvero_test;
 
 constexpr uint32_t kWidth = 576;
 
-// An sRGB page: blank margins above and below, black bars, red bars, and a
+// An RGB page: blank margins above and below, black bars, red bars, and a
 // grey ramp the dither breaks into dots; `seed` moves things about.
-struct RgbPage {
-  cups_page_header2_t header{};
-  std::vector<uint8_t> pixels;
-};
-
-RgbPage makePage(uint32_t height, uint32_t seed) {
-  RgbPage page;
-  cups_page_header2_t& h = page.header;
-  h.cupsWidth = kWidth;
-  h.cupsHeight = height;
-  h.cupsBitsPerColor = 8;
-  h.cupsBitsPerPixel = 24;
-  h.cupsBytesPerLine = 3 * kWidth;
-  h.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  h.cupsColorSpace = CUPS_CSPACE_SRGB;
-  h.cupsNumColors = 3;
-  h.HWResolution[0] = h.HWResolution[1] = 203;
-  h.PageSize[0] = 204;
-  h.PageSize[1] = height * 72 / 203;
-  h.NumCopies = 1;
-  page.pixels.assign(size_t{height} * h.cupsBytesPerLine, 255);
-  for (uint32_t y = 20; y + 30 < height; ++y) {
-    for (uint32_t x = 0; x < kWidth; ++x) {
-      uint8_t* p = &page.pixels[(size_t{y} * kWidth + x) * 3];
-      uint32_t band = (x + seed * 37 + y / 8) % 96;
-      if (band < 20 && y % 40 < 24) {
-        p[0] = p[1] = p[2] = 0;  // black
-      } else if (band >= 40 && band < 60 && (y + seed) % 50 < 30) {
-        p[0] = 220, p[1] = 20, p[2] = 30;  // red
-      } else if (x > 400 && y % 64 < 32) {
-        p[0] = p[1] = p[2] = static_cast<uint8_t>(x - 400);  // grey ramp
-      }
+Page2 makePage(uint32_t height, uint32_t seed) {
+  return rgbPage(kWidth, height, [height, seed](uint32_t x, uint32_t y) {
+    using Rgb = std::tuple<uint8_t, uint8_t, uint8_t>;
+    if (y < 20 || y + 30 >= height) return Rgb{255, 255, 255};
+    uint32_t band = (x + seed * 37 + y / 8) % 96;
+    if (band < 20 && y % 40 < 24) return Rgb{0, 0, 0};
+    if (band >= 40 && band < 60 && (y + seed) % 50 < 30) return Rgb{220, 20, 30};
+    if (x > 400 && y % 64 < 32) {
+      auto grey = static_cast<uint8_t>(x - 400);
+      return Rgb{grey, grey, grey};
     }
-  }
-  return page;
+    return Rgb{255, 255, 255};
+  });
 }
 
 // A job: a model, the PPD choices it is printed with, and its pages.
 struct JobCase {
   int model;
   std::map<std::string, std::string> options;  // PPD keyword -> ChoiceNumber
-  std::vector<RgbPage> pages;
+  std::vector<Page2> pages;
 };
 
 // The settings the bridge gets, filled as the filter fills them from a PPD.
@@ -90,7 +66,7 @@ std::string printThroughBridge(const JobCase& job) {
   auto colour = job.options.find("ColorModel");
   bool colourPlanes = colour != job.options.end() && colour->second == "0";
   BridgeJobPtr bridge = bridgeStartJob(settingsOf(job), colourPlanes, appendTo, &out);
-  for (const RgbPage& page : job.pages) {
+  for (const Page2& page : job.pages) {
     std::string why;
     if (!bridgeStartPage(*bridge, page.header, why)) {
       ADD_FAILURE() << why;
@@ -106,27 +82,13 @@ std::string printThroughBridge(const JobCase& job) {
   return out;
 }
 
-void writeRgbRaster(const std::string& path, const std::vector<RgbPage>& pages) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
-  for (const RgbPage& page : pages) {
-    cups_page_header2_t header = page.header;
-    cupsRasterWriteHeader2(raster, &header);
-    cupsRasterWritePixels(raster, const_cast<uint8_t*>(page.pixels.data()),
-                          static_cast<unsigned>(page.pixels.size()));
-  }
-  cupsRasterClose(raster);
-  close(fd);
-}
-
 // The printer bytes of the job through the prefilter and filter binaries.
 std::string printThroughFilter(const JobCase& job, const std::string& dir) {
   std::string ppd = dir + "/model.ppd";
   writePpd(ppd, job.model, fixedOptions(job.options));
-  writeRgbRaster(dir + "/rgb.ras", job.pages);
+  std::string rgb = writeStream(job.pages);
   setenv("TALVERO_FILTER", TALVERO_PREFILTER, 1);
-  FilterResult planes = runFilter({{"1", "user", "title", "1", ""}, ppd, dir + "/rgb.ras"});
+  FilterResult planes = runFilter({{"1", "user", "title", "1", ""}, ppd, rgb});
   unsetenv("TALVERO_FILTER");
   EXPECT_EQ(planes.status, 0) << planes.err;
   std::ofstream(dir + "/planes.ras", std::ios::binary) << planes.out;
@@ -145,7 +107,7 @@ std::vector<JobCase> jobCases() {
                   {"LineFeed", "2"}, {"PageCut", "2"}, {"CashDrawer", "3"}, {"CashDrawerOpen", "0"},
                   {"CashDrawer1PulseWidth", "100"}, {"CashDrawer2PulseWidth", "250"}},
                  {}};
-  RgbPage blank = makePage(300, 0);
+  Page2 blank = makePage(300, 0);
   std::fill(blank.pixels.begin(), blank.pixels.end(), uint8_t{255});
   colour.pages = {makePage(900, 1), blank, makePage(700, 2)};
   // Model 13: black only through GS v 0, pages halved and turned by 90
