@@ -125,7 +125,7 @@ bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const
   std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", modelName(model->model).c_str());
   data->ppm = 10;
   data->kind = PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL;
-  data->orient_default = IPP_ORIENT_NONE;
+  data->orient_default = IPP_ORIENT_PORTRAIT;
   data->quality_default = IPP_QUALITY_NORMAL;
   data->scaling_default = PAPPL_SCALING_AUTO;
   data->content_default = PAPPL_CONTENT_AUTO;

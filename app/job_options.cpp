@@ -129,21 +129,6 @@ int32_t choiceNumberOf(const VendorOption& option, const char* value) {
   return -1;
 }
 
-std::string optionStrings() {
-  std::string text;
-  auto line = [&text](const std::string& key, const char* label) {
-    text += "\"" + key + "\" = \"" + label + "\";\n";
-  };
-  for (const VendorOption& option : kVendorOptions) {
-    line(option.attribute, option.label);
-    for (const OptionChoice& choice : option.choices) {
-      std::string value = choice.keyword != nullptr ? choice.keyword : std::to_string(choice.number);
-      line(std::string(option.attribute) + "." + value, choice.label);
-    }
-  }
-  return text;
-}
-
 std::span<const MediaSize> mediaSizes() { return kMediaSizes; }
 
 int32_t pageSizeFor(const char* name, int width, int length) {

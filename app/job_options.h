@@ -41,10 +41,6 @@ const VendorOption* vendorOptionFor(const char* ppdKeyword);
 // -1 when it is not one of the option's choices.
 int32_t choiceNumberOf(const VendorOption& option, const char* value);
 
-// The web interface's labels for the options and their values (the PPD's
-// texts), as a strings file: "logo-position" = "Logo"; and so on.
-std::string optionStrings();
-
 // A paper size of the PPD as an IPP media size.
 struct MediaSize {
   const char* name;    // PWG self-describing media name

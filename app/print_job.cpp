@@ -2,6 +2,7 @@
 // turned into the filter's JobSettings, and each page PAPPL rasterises (from
 // PWG raster, PNG or JPEG) goes through the job bridge, whose printer bytes
 // go to the job's device.
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -22,11 +23,27 @@ ssize_t writeToDevice(void* context, const uint8_t* data, size_t length) {
   return papplDeviceWrite(static_cast<pappl_device_t*>(context), data, length);
 }
 
-// A vendor attribute's value in the job's options (the job's own value, else
-// the printer's default), or nullptr.
+// Where a job's vendor values come from: the job's own options, else the
+// printer's current defaults (PAPPL hands the driver only the job's own).
+struct VendorSource {
+  const pappl_pr_options_t* options;
+  ipp_t* defaults;       // a copy of the printer's driver attributes
+  mutable char number[16];
+};
+
+// A vendor attribute's value for the job (keyword or decimal), or nullptr.
 const char* vendorValue(const char* attribute, const void* context) {
-  const auto* options = static_cast<const pappl_pr_options_t*>(context);
-  return cupsGetOption(attribute, options->num_vendor, options->vendor);
+  const auto* source = static_cast<const VendorSource*>(context);
+  const char* value = cupsGetOption(attribute, source->options->num_vendor, source->options->vendor);
+  if (value != nullptr) return value;
+  std::string name = std::string(attribute) + "-default";
+  ipp_attribute_t* byDefault = ippFindAttribute(source->defaults, name.c_str(), IPP_TAG_ZERO);
+  if (byDefault == nullptr) return nullptr;
+  if (ippGetValueTag(byDefault) == IPP_TAG_INTEGER) {
+    std::snprintf(source->number, sizeof source->number, "%d", ippGetInteger(byDefault, 0));
+    return source->number;
+  }
+  return ippGetString(byDefault, 0, nullptr);
 }
 
 const ModelRow& modelOfJob(pappl_job_t* job) {
@@ -35,7 +52,7 @@ const ModelRow& modelOfJob(pappl_job_t* job) {
   return *static_cast<const ModelRow*>(data.extension);
 }
 
-JobRequest requestOf(const pappl_pr_options_t& options) {
+JobRequest requestOf(const pappl_pr_options_t& options, const VendorSource& source) {
   pappl_color_mode_t mode = options.print_color_mode;
   return JobRequest{
       mode != PAPPL_COLOR_MODE_MONOCHROME && mode != PAPPL_COLOR_MODE_BI_LEVEL &&
@@ -45,7 +62,7 @@ JobRequest requestOf(const pappl_pr_options_t& options) {
       options.media.size_width,
       options.media.size_length,
       vendorValue,
-      &options,
+      &source,
   };
 }
 
@@ -55,9 +72,11 @@ AppJob* appJobOf(pappl_job_t* job) { return static_cast<AppJob*>(papplJobGetData
 
 bool talveroStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   const ModelRow& model = modelOfJob(job);
-  JobRequest request = requestOf(*options);
+  VendorSource source{options, papplPrinterGetDriverAttributes(papplJobGetPrinter(job)), {}};
+  JobRequest request = requestOf(*options, source);
   JobSettings s = settingsForJob(model, request);
   bool colourPlanes = colourPlanesFor(model, request);
+  ippDelete(source.defaults);
   papplLogJob(job, PAPPL_LOGLEVEL_INFO,
               "Model %d, %s, PageSize %d, PageType %d, Rotation %d, FocusArea %d, CompPrinting %d, "
               "PageCut %d, LogoPosition %d, LogoJustification %d, LogoImage %d, LogoWidth %d, LineFeed %d, "

@@ -18,7 +18,6 @@
 #include <string>
 
 #include "app/driver.h"
-#include "app/job_options.h"
 
 namespace {
 
@@ -97,7 +96,7 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   }
   bool privateServer = cupsGetOption("private-server", count, options) != nullptr;
   pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
-                              PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
+                              PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY | PAPPL_SOPTIONS_NO_TLS;
   pappl_system_t* system = papplSystemCreate(
       soptions, "Talvero Printer Application", static_cast<int>(port), "_print,_universal", spool.c_str(),
       optionOr("log-file", count, options, "-"), logLevelOf(cupsGetOption("log-level", count, options)),
@@ -110,8 +109,6 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   }
   papplSystemAddListeners(system, localSocketPath(setup->programName.c_str()).c_str());
   if (const char* group = cupsGetOption("admin-group", count, options)) papplSystemSetAdminGroup(system, group);
-  static const std::string strings = optionStrings();
-  papplSystemAddStringsData(system, "/talvero-en.strings", "en", strings.c_str());
   papplSystemSetFooterHTML(system, "Talvero receipt printers, driver 1.3.5");
   papplSystemSetPrinterDrivers(system, static_cast<int>(setup->drivers.size()), setup->drivers.data(), nullptr,
                                nullptr, talveroDriverCallback, nullptr);
