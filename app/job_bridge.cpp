@@ -106,6 +106,10 @@ BridgeJobPtr bridgeStartJob(const JobSettings& settings, bool colourPlanes, OutW
 
 bool bridgeStartPage(BridgeJob& job, const cups_page_header2_t& header, std::string& why) {
   job.pageOpen = false;
+  if (job.pageOut != nullptr) {  // a page started but never ended is dropped
+    cupsRasterClose(job.pageOut);
+    job.pageOut = nullptr;
+  }
   if (job.failed) {
     why = "the job has stopped";
     return false;
