@@ -132,16 +132,17 @@ bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const
   data->sides_supported = data->sides_default = PAPPL_SIDES_ONE_SIDED;
   data->duplex = PAPPL_DUPLEX_NONE;
 
-  // The page's dots are separated here, not by PAPPL: 8-bit pages only.
+  // The page's dots are separated here, not by PAPPL: 8-bit pages only, in
+  // grey or colour for every model (PAPPL passes PWG raster on unconverted;
+  // a black-only model prints colours as black, as the prefilter does).
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8 | PAPPL_PWG_RASTER_TYPE_SRGB_8;
   if (model->twoColour) {
     data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
     data->color_default = PAPPL_COLOR_MODE_COLOR;
     data->ppm_color = data->ppm;  // PAPPL's sign of a colour printer (color-supported)
-    data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8 | PAPPL_PWG_RASTER_TYPE_SRGB_8;
   } else {
     data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME;
     data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
-    data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
   }
   data->num_resolution = 1;
   data->x_resolution[0] = data->y_resolution[0] = kResolution;

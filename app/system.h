@@ -21,3 +21,8 @@ std::string localSocketPath(const char* programName);
 // admin-group, auth-service), with its state loaded from and saved to the
 // spool directory. `data` is the AppSetup. nullptr when it cannot start.
 pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data);
+
+// "shutdown -u URI" (remote_shutdown.cpp): whether the arguments ask for it,
+// and asking the server at URI to shut down. Returns the exit status.
+bool isRemoteShutdown(int argc, char* argv[]);
+int remoteShutdown(int argc, char* argv[], const char* programName);
