@@ -16,6 +16,8 @@
 namespace {
 
 constexpr int kResolution = 203;
+// Printer-ready ESC/POS bytes, sent to the printer unchanged.
+constexpr char kRawFormat[] = "application/vnd.talvero-escpos";
 constexpr char kDriverPrefix[] = "talvero_tlv";
 
 // "talvero_tlv031" for model 31.
@@ -120,6 +122,8 @@ bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const
   data->rwriteline_cb = talveroWriteLine;
   data->rendpage_cb = talveroEndPage;
   data->rendjob_cb = talveroEndJob;
+  data->printfile_cb = talveroPrintRaw;
+  data->format = kRawFormat;  // PAPPL compares every job's format with it: never nullptr
   data->status_cb = talveroStatusCallback;
 
   std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", modelName(model->model).c_str());

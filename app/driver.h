@@ -26,6 +26,10 @@ bool talveroEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
                     unsigned page);
 bool talveroEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 
+// A job of printer-ready bytes (the driver's own format): copied to the
+// device unchanged.
+bool talveroPrintRaw(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+
 // Status (printer_status.cpp): PAPPL's status callback, which asks the
 // printer for its paper state, and the same check a second after a job.
 bool talveroStatusCallback(pappl_printer_t* printer);

@@ -2,6 +2,10 @@
 // turned into the filter's JobSettings, and each page PAPPL rasterises (from
 // PWG raster, PNG or JPEG) goes through the job bridge, whose printer bytes
 // go to the job's device.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -136,4 +140,21 @@ bool talveroEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device
               result.pages, result.pages == 1 ? "" : "s", result.failed ? ", then out of memory" : "");
   checkPaperAfterJob(papplJobGetPrinter(job));
   return !result.failed;
+}
+
+bool talveroPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+  int fd = open(papplJobGetFilename(job), O_RDONLY);
+  if (fd < 0) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the job file: %s", std::strerror(errno));
+    return false;
+  }
+  uint8_t buffer[16384];
+  ssize_t count;
+  bool written = true;
+  while (written && (count = read(fd, buffer, sizeof buffer)) > 0) {
+    written = papplDeviceWrite(device, buffer, static_cast<size_t>(count)) == count;
+  }
+  close(fd);
+  papplDeviceFlush(device);
+  return written && count == 0;
 }
