@@ -49,11 +49,15 @@ void cancelJob(int) {
   sigaddset(&term, SIGTERM);
   sigprocmask(SIG_BLOCK, &term, nullptr);
 
-  outRepeat(0x00, kCancelNulls);
+  sendCancelNulls();
   endPage();
   shutDown();
   outFlush();  // _exit does not flush, and exit() is not safe here
   _exit(0);
+}
+
+void sendCancelNulls() {
+  outRepeat(0x00, kCancelNulls);
 }
 
 void openCashDrawer(const JobSettings& settings) {

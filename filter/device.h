@@ -18,5 +18,9 @@ void shutDown();
 // a flush is in progress, which runs it again once its bookkeeping is done).
 void cancelJob(int signal);
 
+// The first part of the cancel sequence: 720 bytes 00, which end whatever
+// command the printer is in the middle of.
+void sendCancelNulls();
+
 // Kicks the drawers chosen by CashDrawer with ESC p m t1 t2 (1B 70 ...).
 void openCashDrawer(const JobSettings& settings);

@@ -1,12 +1,12 @@
 #include "filter/globals.h"
 
-int32_t PrinterModel = 0;
-int32_t PageType = 0;
-int32_t Rotation = 0;
-int32_t Scale = 0;
-int32_t Focus = 0;
-int32_t ColorMode = 0;
-int32_t ALREADY_OPEN = 1;
+TALVERO_JOB_LOCAL int32_t PrinterModel = 0;
+TALVERO_JOB_LOCAL int32_t PageType = 0;
+TALVERO_JOB_LOCAL int32_t Rotation = 0;
+TALVERO_JOB_LOCAL int32_t Scale = 0;
+TALVERO_JOB_LOCAL int32_t Focus = 0;
+TALVERO_JOB_LOCAL int32_t ColorMode = 0;
+TALVERO_JOB_LOCAL int32_t ALREADY_OPEN = 1;
 
 void resetJobGlobals() {
   PrinterModel = 0;

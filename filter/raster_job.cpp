@@ -185,11 +185,15 @@ void reportAllocationFailure(RasterJob& job) {
   job.failed = true;
 }
 
-void endRasterJob(RasterJob& job) {
+void finishRasterJob(RasterJob& job) {
   const JobSettings& settings = job.work.settings;
   const ModelRow& model = currentModel();
   if (!model.compact && settings.PageCut == 0) outRepeat(kLineFeed, model.jobEndFeed);
   if (settings.CashDrawerOpen == 1 || settings.CashDrawerOpen == 2) openCashDrawer(settings);
   ALREADY_OPEN = 1;
+}
+
+void endRasterJob(RasterJob& job) {
+  finishRasterJob(job);
   endPage();
 }

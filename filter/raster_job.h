@@ -6,8 +6,9 @@
 //
 // Order of calls: beginRasterJob; per page startRasterPage, then the page's
 // rows through rasterPageRows (in bands of any size), then finishRasterPage,
-// or abandonRasterPage when the rows end early; endRasterJob once at the end
-// unless memory ran out (reportAllocationFailure).
+// or abandonRasterPage when the rows end early; endRasterJob (or
+// finishRasterJob) once at the end unless memory ran out
+// (reportAllocationFailure).
 #pragma once
 
 #include <cstdint>
@@ -56,5 +57,10 @@ bool finishRasterPage(RasterJob& job);
 // ends without its final feed.
 void reportAllocationFailure(RasterJob& job);
 
-// Final feed, drawer kick after printing, output flushed.
+// The end of the job on the printer: final feed and drawer kick after
+// printing. The output is not flushed and SIGTERM is left as it is (a
+// front end that runs many jobs in one process ends them this way).
+void finishRasterJob(RasterJob& job);
+
+// finishRasterJob, then the output flushed and SIGTERM ignored from here on.
 void endRasterJob(RasterJob& job);

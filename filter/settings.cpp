@@ -57,16 +57,12 @@ ppd_file_t* openMarkedPpd(const char* options) {
 
 }  // namespace
 
-int initializeSettings(const char* options, JobSettings& settings) {
-  ppd_file_t* ppd = openMarkedPpd(options);
-  if (ppd == nullptr) return kNoPpd;
-
+void fillJobSettings(int32_t model, const ChoiceReader& read, JobSettings& settings) {
   settings = JobSettings{};
-  settings.ModelNumber = ppd->model_number;
-  PrinterModel = ppd->model_number;
-  const ModelRow* row = findModel(PrinterModel);
+  settings.ModelNumber = model;
+  PrinterModel = model;
+  const ModelRow* row = findModel(model);
 
-  auto read = [ppd](const char* keyword) { return getOptionChoiceIndex(keyword, ppd); };
   settings.PageSize = read("PageSize");
   settings.PageType = read("PageType");
   settings.Rotation = read("Rotation");
@@ -93,9 +89,15 @@ int initializeSettings(const char* options, JobSettings& settings) {
     settings.CashDrawer1PulseWidth = read("CashDrawer1PulseWidth");
     settings.CashDrawer2PulseWidth = read("CashDrawer2PulseWidth");
   }
+}
 
+int initializeSettings(const char* options, JobSettings& settings) {
+  ppd_file_t* ppd = openMarkedPpd(options);
+  if (ppd == nullptr) return kNoPpd;
+  fillJobSettings(ppd->model_number, [ppd](const char* keyword) { return getOptionChoiceIndex(keyword, ppd); },
+                  settings);
   ppdClose(ppd);
-  if (row == nullptr) return kModelUnsupported;
+  if (findModel(PrinterModel) == nullptr) return kModelUnsupported;
   std::fprintf(stderr, "TALVERO DEBUG MSG: The Printer Model is : %d\n", PrinterModel);
   return kModelSupported;
 }

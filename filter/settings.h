@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include <cups/ppd.h>
 
@@ -36,6 +37,14 @@ constexpr int kModelUnsupported = 1;
 // The PPD variable is unset, or names a file that cannot be opened or parsed.
 // A line saying so, with the path, has been written to standard error.
 constexpr int kNoPpd = 2;
+
+// The ChoiceNumber a job gives option `keyword` (PPD keyword, e.g.
+// "PageCut"), or -1 when the printer has no such option or choice.
+using ChoiceReader = std::function<int32_t(const char* keyword)>;
+
+// Fills `settings` for printer model `model`, asking `read` for each option
+// the model reads (the others stay 0), and sets PrinterModel.
+void fillJobSettings(int32_t model, const ChoiceReader& read, JobSettings& settings);
 
 // Fills `settings` from the PPD and the job's option string and sets
 // PrinterModel. Returns kModelSupported, kModelUnsupported or kNoPpd.

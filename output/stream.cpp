@@ -7,20 +7,32 @@
 #include <csignal>
 #include <cstring>
 
+#include "filter/globals.h"
+
 namespace {
 
 constexpr size_t kBufferSize = 64 * 1024;
 
-uint8_t buffer[kBufferSize];
+// Every thread has its own stream (see filter/globals.h for the TLS model).
+TALVERO_JOB_LOCAL uint8_t buffer[kBufferSize];
 // Bytes of `buffer` the job has produced; bytes below `sent` are on stdout.
-std::atomic<size_t> fill{0};
-std::atomic<size_t> sent{0};
+TALVERO_JOB_LOCAL std::atomic<size_t> fill{0};
+TALVERO_JOB_LOCAL std::atomic<size_t> sent{0};
 static_assert(std::atomic<size_t>::is_always_lock_free);
 
-volatile sig_atomic_t flushing = 0;
-void (*volatile deferredHandler)(int) = nullptr;
+TALVERO_JOB_LOCAL volatile sig_atomic_t flushing = 0;
+using SignalHandler = void (*)(int);
+TALVERO_JOB_LOCAL volatile SignalHandler deferredHandler = nullptr;
 
-std::string* captureSink = nullptr;
+TALVERO_JOB_LOCAL std::string* captureSink = nullptr;
+TALVERO_JOB_LOCAL OutWriter writer = nullptr;
+TALVERO_JOB_LOCAL void* writerContext = nullptr;
+
+// One write of flushed bytes: to this thread's writer, else to standard output.
+ssize_t writeSome(const uint8_t* data, size_t length) {
+  if (writer != nullptr) return writer(writerContext, data, length);
+  return write(STDOUT_FILENO, data, length);
+}
 
 // Commits bytes already copied into buffer[fill, fill + count).
 inline void commit(size_t count) {
@@ -39,11 +51,11 @@ void outFlush() {
     done = end;
   }
   while (done < end && deferredHandler == nullptr) {
-    ssize_t n = write(STDOUT_FILENO, buffer + done, end - done);
+    ssize_t n = writeSome(buffer + done, end - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
       sent.store(done, std::memory_order_release);
-    } else if (!(n < 0 && errno == EINTR)) {
+    } else if (!(n < 0 && errno == EINTR && writer == nullptr)) {
       break;  // a write error
     }
   }
@@ -109,4 +121,9 @@ void outCapture(std::string* sink) {
   captureSink = sink;
   sent.store(0, std::memory_order_relaxed);
   fill.store(0, std::memory_order_relaxed);
+}
+
+void outSetWriter(OutWriter to, void* context) {
+  writer = to;
+  writerContext = context;
 }

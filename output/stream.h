@@ -1,5 +1,8 @@
 // The one path by which printer bytes leave the filter.
 //
+// Each thread has its own stream: the filter's one thread writes to standard
+// output, a Printer Application's job thread to its job's device.
+//
 // Bytes are gathered in a fixed in-memory buffer and written to standard
 // output with write(2) when the buffer fills and on an explicit flush. The
 // buffer's fill level and the count of its bytes already written are each
@@ -15,6 +18,8 @@
 #include <cstdint>
 #include <span>
 #include <string>
+
+#include <sys/types.h>
 
 // Appends one byte.
 void outByte(uint8_t byte);
@@ -44,6 +49,15 @@ void outFlush();
 // that flush has finished. Returns false when the handler may go on at once.
 // Async-signal-safe.
 bool outDeferSignal(void (*handler)(int));
+
+// Where this thread's flushed bytes go instead of standard output (a Printer
+// Application's job device): called until it has taken every byte, it
+// returns how many it took, or -1 on an error.
+using OutWriter = ssize_t (*)(void* context, const uint8_t* data, size_t length);
+
+// Sends this thread's flushed bytes to `to` (with `context`) from now on;
+// nullptr restores standard output. Keeps what is buffered.
+void outSetWriter(OutWriter to, void* context);
 
 // Redirects flushed bytes into `sink` instead of standard output, for tests;
 // nullptr restores standard output. Drops anything still buffered.

@@ -25,33 +25,9 @@ using talvero_test::FilterCall;
 using talvero_test::FilterResult;
 using talvero_test::PpdOption;
 
-struct Page {
-  cups_page_header2_t header;
-  std::vector<uint8_t> pixels;
-};
-
-// An 8-bit RGB page `width` dots wide whose rows are filled by `colour(x, y)`.
-template <typename Colour>
-Page rgbPage(uint32_t width, uint32_t height, Colour colour) {
-  Page page{};
-  cups_page_header2_t& h = page.header;
-  h.cupsWidth = width;
-  h.cupsHeight = height;
-  h.cupsBitsPerColor = 8;
-  h.cupsBitsPerPixel = 24;
-  h.cupsBytesPerLine = 3 * width;
-  h.cupsColorSpace = CUPS_CSPACE_RGB;
-  h.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  h.cupsNumColors = 3;
-  h.HWResolution[0] = h.HWResolution[1] = 203;
-  h.NumCopies = 1;
-  for (uint32_t y = 0; y < height; ++y)
-    for (uint32_t x = 0; x < width; ++x) {
-      auto [r, g, b] = colour(x, y);
-      page.pixels.insert(page.pixels.end(), {r, g, b});
-    }
-  return page;
-}
+using Page = talvero_test::Page2;
+using talvero_test::rgbPage;
+using talvero_test::writeStream;
 
 // Left half black, right half red.
 Page blackRedPage(uint32_t height = 4) {
@@ -59,24 +35,6 @@ Page blackRedPage(uint32_t height = 4) {
     return x < 8 ? std::tuple<uint8_t, uint8_t, uint8_t>{0, 0, 0}
                  : std::tuple<uint8_t, uint8_t, uint8_t>{255, 0, 0};
   });
-}
-
-// Writes pages as a raster stream; `cut` drops that many bytes from the end.
-std::string writeStream(const std::vector<Page>& pages, size_t cut = 0) {
-  std::string path = talvero_test::tempDir() + "/in.ras";
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
-  for (Page page : pages) {
-    cupsRasterWriteHeader2(ras, &page.header);
-    cupsRasterWritePixels(ras, page.pixels.data(), static_cast<unsigned>(page.pixels.size()));
-  }
-  cupsRasterClose(ras);
-  if (cut != 0) {
-    off_t size = lseek(fd, 0, SEEK_END);
-    EXPECT_EQ(ftruncate(fd, size - static_cast<off_t>(cut)), 0);
-  }
-  close(fd);
-  return path;
 }
 
 // The pages of a raster stream held in `bytes`.

@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -122,6 +124,26 @@ void writeRaster(const std::string& path, const std::vector<RasterPage>& pages, 
   }
   cupsRasterClose(raster);
   close(fd);
+}
+
+// ---- version-2 raster ----
+
+std::string writeStream(const std::vector<Page2>& pages, size_t cut) {
+  std::string path = tempDir() + "/in.ras";
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot create " + path);
+  cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+  for (Page2 page : pages) {
+    cupsRasterWriteHeader2(ras, &page.header);
+    cupsRasterWritePixels(ras, page.pixels.data(), static_cast<unsigned>(page.pixels.size()));
+  }
+  cupsRasterClose(ras);
+  if (cut != 0) {
+    off_t size = lseek(fd, 0, SEEK_END);
+    EXPECT_EQ(ftruncate(fd, size - static_cast<off_t>(cut)), 0);
+  }
+  close(fd);
+  return path;
 }
 
 // ---- PPD ----

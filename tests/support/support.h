@@ -49,6 +49,42 @@ RasterPage blankPage(uint32_t width, uint32_t height, bool cmyk = false);
 // the page leave the stream cut off there.
 void writeRaster(const std::string& path, const std::vector<RasterPage>& pages, bool compressed = false);
 
+// ---- version-2 raster: the RIP's 8-bit pages, the prefilter's pages ----
+
+struct Page2 {
+  cups_page_header2_t header;
+  Bytes pixels;  // cupsHeight x cupsBytesPerLine bytes
+};
+
+// An 8-bit RGB page `width` dots wide whose dots are `colour(x, y)`, a tuple
+// of red, green and blue.
+template <typename Colour>
+Page2 rgbPage(uint32_t width, uint32_t height, Colour colour) {
+  Page2 page{};
+  cups_page_header2_t& h = page.header;
+  h.cupsWidth = width;
+  h.cupsHeight = height;
+  h.cupsBitsPerColor = 8;
+  h.cupsBitsPerPixel = 24;
+  h.cupsBytesPerLine = 3 * width;
+  h.cupsColorSpace = CUPS_CSPACE_RGB;
+  h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+  h.cupsNumColors = 3;
+  h.HWResolution[0] = h.HWResolution[1] = 203;
+  h.NumCopies = 1;
+  page.pixels.reserve(size_t{3} * width * height);
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x) {
+      auto [r, g, b] = colour(x, y);
+      page.pixels.insert(page.pixels.end(), {r, g, b});
+    }
+  return page;
+}
+
+// Writes the pages as a raster stream (cupsRasterWriteHeader2) into a new
+// temporary file and returns its path; `cut` drops that many bytes from the end.
+std::string writeStream(const std::vector<Page2>& pages, size_t cut = 0);
+
 // ---- PPD ----
 
 // Writes a PPD for `model` to `path`. `options` maps option keywords to their

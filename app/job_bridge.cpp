@@ -1,0 +1,127 @@
+// A Printer Application job driven through the filter's raster job; see
+// job_bridge.h. Each row the application rasterised is separated into the
+// 1-bit rows the prefilter would have written for it, straight into the
+// page buffer of the filter's raster job, which then trims, counts and
+// prints the page exactly as it does a page read from a raster stream.
+#include "app/job_bridge.h"
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+#include <vector>
+
+#include "filter/device.h"
+#include "filter/globals.h"
+#include "filter/raster_job.h"
+#include "prefilter/raster_format.h"
+
+struct BridgeJob {
+  RasterJob raster;          // the filter's job: settings, page buffer, count
+  bool colourPlanes = false;
+
+  // The page being received.
+  InputLayout layout = InputLayout::Rgb8;
+  cups_page_header2_t input{};  // as the application rasterised it
+  uint32_t planeRowBytes = 0;   // bytes of one 1-bit row the filter reads
+  uint32_t pageRows = 0;
+  std::vector<Rgb> pixels;
+  uint32_t nextRow = 0;
+  bool pageOpen = false;
+};
+
+void BridgeJobDeleter::operator()(BridgeJob* job) const {
+  delete job;
+}
+
+namespace {
+
+// The next row of the page buffer, nullptr (the job fails) when out of memory.
+uint8_t* nextPlaneRow(BridgeJob& job) {
+  uint8_t* row = rasterPageRows(job.raster, 1);
+  if (row == nullptr) job.raster.failed = true;
+  return row;
+}
+
+// Blank rows up to (not including) row `end`.
+void putBlankRows(BridgeJob& job, uint32_t end) {
+  for (; job.nextRow < end && !job.raster.failed; ++job.nextRow) {
+    if (uint8_t* row = nextPlaneRow(job)) std::memset(row, 0, job.planeRowBytes);
+  }
+}
+
+}  // namespace
+
+BridgeJobPtr bridgeStartJob(const JobSettings& settings, bool colourPlanes, OutWriter writer,
+                            void* context) {
+  BridgeJobPtr job(new BridgeJob);
+  resetJobGlobals();
+  PrinterModel = settings.ModelNumber;
+  outCapture(nullptr);  // nothing left over from an earlier job on this thread
+  outSetWriter(writer, context);
+  shutDown();           // ESC @: the printer starts from a known state
+  job->colourPlanes = colourPlanes;
+  beginRasterJob(job->raster, settings, nullptr);
+  return job;
+}
+
+bool bridgeStartPage(BridgeJob& job, const cups_page_header2_t& header, std::string& why) {
+  job.pageOpen = false;  // a page started but never ended is dropped
+  if (job.raster.failed) {
+    why = "the job has stopped";
+    return false;
+  }
+  if (!inputLayoutOf(header, job.layout, why)) return false;
+  cups_page_header2_t planes = outputHeader(header, job.colourPlanes);
+  // The filter reads the version-1 part of the header, which leads the
+  // version-2 header field for field.
+  cups_page_header_t page;
+  std::memcpy(&page, &planes, sizeof page);
+  if (!startRasterPage(job.raster, page)) {
+    why = job.raster.failed ? "the printer cannot print this page (see the log)" : "empty page";
+    return false;
+  }
+  job.input = header;
+  job.planeRowBytes = page.cupsBytesPerLine;
+  job.pageRows = page.cupsHeight;
+  job.pixels.assign(header.cupsWidth, Rgb{});
+  job.nextRow = 0;
+  job.pageOpen = true;
+  return true;
+}
+
+void bridgeWriteLine(BridgeJob& job, uint32_t y, const uint8_t* line) {
+  if (!job.pageOpen || job.raster.failed || y < job.nextRow || y >= job.pageRows) return;
+  putBlankRows(job, y);
+  uint8_t* row = job.raster.failed ? nullptr : nextPlaneRow(job);
+  if (row == nullptr) return;
+  decodeRow(job.layout, std::span<const uint8_t>(line, job.input.cupsBytesPerLine), job.pixels);
+  encodeRow(job.pixels, y, job.colourPlanes, std::span<uint8_t>(row, job.planeRowBytes));
+  ++job.nextRow;
+}
+
+bool bridgeEndPage(BridgeJob& job) {
+  if (!job.pageOpen) return !job.raster.failed;
+  job.pageOpen = false;
+  putBlankRows(job, job.pageRows);
+  if (job.raster.failed || !finishRasterPage(job.raster)) {
+    reportAllocationFailure(job.raster);
+    return false;
+  }
+  outFlush();  // the page reaches the printer now, not at the end of the job
+  return true;
+}
+
+BridgeResult bridgeEndJob(BridgeJobPtr job) {
+  if (!job->raster.failed) finishRasterJob(job->raster);
+  outFlush();
+  outSetWriter(nullptr, nullptr);
+  return BridgeResult{job->raster.pageCount, job->raster.failed};
+}
+
+void bridgeCancelJob(BridgeJobPtr job) {
+  job.reset();  // whatever page was coming is dropped
+  sendCancelNulls();
+  shutDown();
+  outFlush();
+  outSetWriter(nullptr, nullptr);
+}

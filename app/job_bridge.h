@@ -1,0 +1,61 @@
+// One print job of the Printer Application, run through the filter's own
+// page loop. The application hands over each page as its header and its
+// rows, in whatever layout it rasterised them (8-bit sRGB or grey, or one of
+// the other layouts the prefilter reads); each row is separated into black
+// and red (or black only) exactly as the prefilter does, the page is handed
+// to the filter's page loop as the raster stream the prefilter would have
+// written, and the printer bytes go to the job's device through a writer.
+// A job runs on one thread from start to end; all the job state of the
+// filter it touches is that thread's own.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <cups/raster.h>
+
+#include "filter/settings.h"
+#include "output/stream.h"
+
+struct BridgeJob;
+
+struct BridgeJobDeleter {
+  void operator()(BridgeJob* job) const;
+};
+using BridgeJobPtr = std::unique_ptr<BridgeJob, BridgeJobDeleter>;
+
+// How a job ended.
+struct BridgeResult {
+  int pages = 0;        // pages printed (blank pages skipped are not counted)
+  bool failed = false;  // a page buffer could not be allocated; the job stopped there
+};
+
+// Starts a job on this thread for `settings` (filled by fillJobSettings):
+// resets the printer (ESC @) and sends every later byte to `writer` with
+// `context`. `colourPlanes` separates pages into black and red, as the
+// prefilter does when the job's ColorModel is 0; otherwise red prints black.
+BridgeJobPtr bridgeStartJob(const JobSettings& settings, bool colourPlanes, OutWriter writer,
+                            void* context);
+
+// Starts a page of `header`'s layout and size. False, with the reason in
+// `why`, for a layout or size the prefilter would refuse.
+bool bridgeStartPage(BridgeJob& job, const cups_page_header2_t& header, std::string& why);
+
+// Row `y` of the page, header.cupsBytesPerLine bytes. Rows come in order;
+// rows left out are blank, and a row out of order is ignored.
+void bridgeWriteLine(BridgeJob& job, uint32_t y, const uint8_t* line);
+
+// Prints the page: trims it, counts it, kicks the drawer before the first
+// page if so set, runs its pipeline and writers, sends its feed or cut, and
+// hands the bytes to the writer. False once a buffer could not be allocated.
+bool bridgeEndPage(BridgeJob& job);
+
+// Ends the job on the printer (final feed, drawer kick after printing),
+// hands the last bytes to the writer and gives the stream back to standard
+// output.
+BridgeResult bridgeEndJob(BridgeJobPtr job);
+
+// Ends a cancelled job as the filter ends one: the bytes produced so far,
+// 720 bytes 00 and ESC @, so the printer comes back to a known state.
+void bridgeCancelJob(BridgeJobPtr job);

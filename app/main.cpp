@@ -1,0 +1,20 @@
+// talvero-printer-app: a driverless (IPP Everywhere) Printer Application for
+// the Talvero receipt printers, on PAPPL. Clients send PWG raster, PNG or
+// JPEG; each page is printed through the same pipelines and writers as the
+// CUPS filter. PAPPL gives the usual sub-commands (server, add, drivers,
+// printers, submit, jobs, options, shutdown, ...) and the web interface.
+#include <cstring>
+
+#include "app/driver.h"
+#include "app/system.h"
+
+int main(int argc, char* argv[]) {
+  AppSetup setup;
+  setup.drivers = talveroDrivers();
+  const char* slash = std::strrchr(argv[0], '/');
+  setup.programName = slash != nullptr ? slash + 1 : argv[0];
+  if (isRemoteShutdown(argc, argv)) return remoteShutdown(argc, argv, setup.programName.c_str());
+  return papplMainloop(argc, argv, "1.3.5", "Talvero receipt printers, driver 1.3.5",
+                       static_cast<int>(setup.drivers.size()), setup.drivers.data(), nullptr, talveroDriverCallback,
+                       nullptr, nullptr, talveroSystem, nullptr, &setup);
+}

@@ -1,0 +1,160 @@
+// PAPPL's raster callbacks for a Talvero printer: the job's IPP options are
+// turned into the filter's JobSettings, and each page PAPPL rasterises (from
+// PWG raster, PNG or JPEG) goes through the job bridge, whose printer bytes
+// go to the job's device.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/driver.h"
+#include "app/job_bridge.h"
+#include "app/job_options.h"
+#include "filter/model_table.h"
+
+namespace {
+
+// The state of one job, kept with the PAPPL job.
+struct AppJob {
+  BridgeJobPtr bridge;
+};
+
+// Output writer: the bytes go to the job's device.
+ssize_t writeToDevice(void* context, const uint8_t* data, size_t length) {
+  return papplDeviceWrite(static_cast<pappl_device_t*>(context), data, length);
+}
+
+// Where a job's vendor values come from: the job's own options, else the
+// printer's current defaults (PAPPL hands the driver only the job's own).
+struct VendorSource {
+  const pappl_pr_options_t* options;
+  ipp_t* defaults;       // a copy of the printer's driver attributes
+  mutable char number[16];
+};
+
+// A vendor attribute's value for the job (keyword or decimal), or nullptr.
+const char* vendorValue(const char* attribute, const void* context) {
+  const auto* source = static_cast<const VendorSource*>(context);
+  const char* value = cupsGetOption(attribute, source->options->num_vendor, source->options->vendor);
+  if (value != nullptr) return value;
+  std::string name = std::string(attribute) + "-default";
+  ipp_attribute_t* byDefault = ippFindAttribute(source->defaults, name.c_str(), IPP_TAG_ZERO);
+  if (byDefault == nullptr) return nullptr;
+  if (ippGetValueTag(byDefault) == IPP_TAG_INTEGER) {
+    std::snprintf(source->number, sizeof source->number, "%d", ippGetInteger(byDefault, 0));
+    return source->number;
+  }
+  return ippGetString(byDefault, 0, nullptr);
+}
+
+const ModelRow& modelOfJob(pappl_job_t* job) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
+  return *static_cast<const ModelRow*>(data.extension);
+}
+
+JobRequest requestOf(const pappl_pr_options_t& options, const VendorSource& source) {
+  pappl_color_mode_t mode = options.print_color_mode;
+  return JobRequest{
+      mode != PAPPL_COLOR_MODE_MONOCHROME && mode != PAPPL_COLOR_MODE_BI_LEVEL &&
+          mode != PAPPL_COLOR_MODE_AUTO_MONOCHROME && mode != PAPPL_COLOR_MODE_PROCESS_MONOCHROME,
+      (options.finishings & PAPPL_FINISHINGS_TRIM) != 0,
+      options.media.size_name,
+      options.media.size_width,
+      options.media.size_length,
+      vendorValue,
+      &source,
+  };
+}
+
+AppJob* appJobOf(pappl_job_t* job) { return static_cast<AppJob*>(papplJobGetData(job)); }
+
+}  // namespace
+
+bool talveroStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+  const ModelRow& model = modelOfJob(job);
+  VendorSource source{options, papplPrinterGetDriverAttributes(papplJobGetPrinter(job)), {}};
+  JobRequest request = requestOf(*options, source);
+  JobSettings s = settingsForJob(model, request);
+  bool colourPlanes = colourPlanesFor(model, request);
+  ippDelete(source.defaults);
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO,
+              "Model %d, %s, PageSize %d, PageType %d, Rotation %d, FocusArea %d, CompPrinting %d, "
+              "PageCut %d, LogoPosition %d, LogoJustification %d, LogoImage %d, LogoWidth %d, LineFeed %d, "
+              "CashDrawer %d, CashDrawerOpen %d, pulse widths %d and %d ms.",
+              s.ModelNumber, colourPlanes ? "black and red" : "black", s.PageSize, s.PageType, s.Rotation,
+              s.FocusArea, s.CompPrinting, s.PageCut, s.LogoPosition, s.LogoJustification, s.LogoImage,
+              s.LogoWidth, s.LineFeed, s.CashDrawer, s.CashDrawerOpen, s.CashDrawer1PulseWidth,
+              s.CashDrawer2PulseWidth);
+  auto* appJob = new AppJob{bridgeStartJob(s, colourPlanes, writeToDevice, device)};
+  papplJobSetData(job, appJob);
+  return true;
+}
+
+bool talveroStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page) {
+  AppJob* appJob = appJobOf(job);
+  std::string why;
+  if (appJob == nullptr || !bridgeStartPage(*appJob->bridge, options->header, why)) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u cannot be printed: %s.", page, why.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool talveroWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y,
+                      const unsigned char* line) {
+  AppJob* appJob = appJobOf(job);
+  if (appJob != nullptr) bridgeWriteLine(*appJob->bridge, y, line);
+  return appJob != nullptr;
+}
+
+bool talveroEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device, unsigned page) {
+  AppJob* appJob = appJobOf(job);
+  if (appJob == nullptr) return false;
+  if (papplJobIsCanceled(job)) return true;  // the end of the job sends the cancel sequence
+  bool printed = bridgeEndPage(*appJob->bridge);
+  papplDeviceFlush(device);
+  if (!printed) papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u: out of memory, the job stops.", page);
+  return printed;
+}
+
+bool talveroEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+  AppJob* appJob = appJobOf(job);
+  if (appJob == nullptr) return false;
+  if (papplJobIsCanceled(job)) {
+    bridgeCancelJob(std::move(appJob->bridge));
+    papplDeviceFlush(device);
+    delete appJob;
+    papplJobSetData(job, nullptr);
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Cancelled: the printer got 720 bytes 00 and ESC @.");
+    return true;
+  }
+  BridgeResult result = bridgeEndJob(std::move(appJob->bridge));
+  papplDeviceFlush(device);
+  delete appJob;
+  papplJobSetData(job, nullptr);
+  papplLogJob(job, result.pages > 0 ? PAPPL_LOGLEVEL_INFO : PAPPL_LOGLEVEL_WARN, "%d page%s printed%s.",
+              result.pages, result.pages == 1 ? "" : "s", result.failed ? ", then out of memory" : "");
+  checkPaperAfterJob(papplJobGetPrinter(job));
+  return !result.failed;
+}
+
+bool talveroPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+  int fd = open(papplJobGetFilename(job), O_RDONLY);
+  if (fd < 0) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the job file: %s", std::strerror(errno));
+    return false;
+  }
+  uint8_t buffer[16384];
+  ssize_t count;
+  bool written = true;
+  while (written && (count = read(fd, buffer, sizeof buffer)) > 0) {
+    written = papplDeviceWrite(device, buffer, static_cast<size_t>(count)) == count;
+  }
+  close(fd);
+  papplDeviceFlush(device);
+  return written && count == 0;
+}

@@ -1,0 +1,28 @@
+// The Printer Application's server (papplMainloop's system callback).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <pappl/pappl.h>
+
+// What main hands the system callback.
+struct AppSetup {
+  std::vector<pappl_pr_driver_t> drivers;
+  std::string programName;  // the program's name, as the sub-commands see it
+  std::string stateFile;    // set by talveroSystem
+};
+
+// The local socket on which papplMainloop's sub-commands reach the server.
+std::string localSocketPath(const char* programName);
+
+// Creates the server from the "server" sub-command's -o options
+// (spool-directory, server-port, listen-hostname, log-file, log-level,
+// admin-group, auth-service), with its state loaded from and saved to the
+// spool directory. `data` is the AppSetup. nullptr when it cannot start.
+pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data);
+
+// "shutdown -u URI" (remote_shutdown.cpp): whether the arguments ask for it,
+// and asking the server at URI to shut down. Returns the exit status.
+bool isRemoteShutdown(int argc, char* argv[]);
+int remoteShutdown(int argc, char* argv[], const char* programName);
