@@ -128,15 +128,17 @@ class VirtualPrinter:
             self.proc.send_signal(signal.SIGTERM)
         status = self.proc.wait(timeout=10)
         self.proc.stdout.close()
+        with self.cond, open(self.dir + ".out", "w") as f:
+            f.write("\n".join(self.lines) + "\n")
         return status
 
 
 class App:
     """talvero-printer-app serving in the foreground, all its state in the workspace.
 
-    It runs as the user nobody, as an ordinary user runs it: as root PAPPL
-    keeps its state in /var/lib and its socket in /run, shared with any other
-    instance; as a user both go under HOME and TMPDIR, the workspace's."""
+    It runs as the user nobody, as an ordinary user runs it (as root it would
+    take over /run/talvero-printer-app.sock from any other instance), and the
+    sub-commands reach it by its URI (-u)."""
 
     USER = "nobody"
 
@@ -159,7 +161,7 @@ class App:
             with open(self.ws.join("app.out"), "ab") as out:
                 self.proc = subprocess.Popen(
                     [APP, "server", "-o", f"server-port={self.port}", "-o", f"spool-directory={self.spool}",
-                     "-o", f"log-file={self.log}", "-o", "log-level=debug"],
+                     "-o", f"log-file={self.log}", "-o", "log-level=debug", "-o", "listen-hostname=127.0.0.1"],
                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT, env=self.env,
                     preexec_fn=kit._die_with_parent, **self.ids)
             deadline = time.monotonic() + 20
@@ -170,8 +172,9 @@ class App:
             self.stop()
         raise AssertionError(f"talvero-printer-app did not start; see {self.log} and app.out")
 
-    def cli(self, *args, check=True):
-        """Runs `talvero-printer-app ARGS` against this server; returns stdout text."""
+    def cli(self, command, *args, check=True):
+        """Runs `talvero-printer-app COMMAND -u URI ARGS` against this server; returns stdout text."""
+        args = (command, "-u", f"ipp://127.0.0.1:{self.port}/", *args)
         proc = subprocess.run([APP, *args], stdin=subprocess.DEVNULL, capture_output=True, env=self.env,
                               timeout=60, **self.ids)
         if check and proc.returncode != 0:
@@ -223,18 +226,26 @@ def ipptool(uri, test, *args, timeout=120, check=False):
     return proc.returncode, proc.stdout.decode(errors="replace") + proc.stderr.decode(errors="replace")
 
 
-def failed_tests(output):
-    """{test name: the lines ipptool gives on why} of each [FAIL] in `ipptool -t` output."""
-    failed, current = {}, None
+def _results(output):
+    """(test name, PASS/FAIL/SKIP, [the lines ipptool gives on why]) of each test in `ipptool -tv` output."""
+    results = []
     for line in output.splitlines():
         m = re.match(r"\s{4}(\S.*?)\s+\[(PASS|FAIL|SKIP)\]$", line)
         if m:
-            current = m.group(1) if m.group(2) == "FAIL" else None
-            if current:
-                failed[current] = []
-        elif current and re.match(r"\s{8}(EXPECTED|GOT|status-code|RECEIVED|IPP|\S.*\bbut\b)", line):
-            failed[current].append(line.strip())
-    return failed
+            results.append((m.group(1), m.group(2), []))
+        elif results and re.match(r"\s{8}(EXPECTED|GOT|Duplicate|Bad|status-code = (?!successful))", line):
+            results[-1][2].append(line.strip())
+    return results
+
+
+def failed_tests(output):
+    """{test name: the lines on why it failed} of each [FAIL] in `ipptool -tv` output."""
+    return {name: why for name, result, why in _results(output) if result == "FAIL"}
+
+
+def passed_tests(output):
+    """The names of the tests that passed."""
+    return [name for name, result, _ in _results(output) if result == "PASS"]
 
 
 def ipp_value(tag, value):
@@ -242,40 +253,48 @@ def ipp_value(tag, value):
     return value if tag in ("integer", "enum", "boolean") else f'"{value}"'
 
 
+def run_test(ws, uri, name, operation, groups, document=None):
+    """Runs one ipptool test of `operation` with attribute `groups`
+    ({group tag: [(value tag, name, value)]}) and `document`; returns the
+    response's attributes. Fails unless the status is successful-ok."""
+    lines = [f'\tNAME "{name}"', f"\tOPERATION {operation}", "\tGROUP operation-attributes-tag",
+             "\tATTR charset attributes-charset utf-8", "\tATTR naturalLanguage attributes-natural-language en",
+             "\tATTR uri printer-uri $uri", "\tATTR name requesting-user-name test"]
+    for group, attributes in groups.items():
+        if group != "operation-attributes-tag":
+            lines.append(f"\tGROUP {group}")
+        lines += [f"\tATTR {tag} {attr} {ipp_value(tag, value)}" for tag, attr, value in attributes]
+    if document:
+        lines.append(f"\tFILE {document}")
+    lines.append("\tSTATUS successful-ok")
+    test = ws.join(f"{operation}-{time.monotonic_ns()}.test")
+    with open(test, "w") as f:
+        f.write("{\n" + "\n".join(lines) + "\n}\n")
+    status, out = ipptool(uri, test, "-tv")
+    if status != 0:
+        raise AssertionError(f"{name} failed:\n{out[-3000:]}")
+    return parse_attributes(out)
+
+
 def print_job(ws, uri, document, document_format, attributes=()):
     """Prints `document` with an ipptool Print-Job; `attributes` are job
     attributes as (tag, name, value). Returns the job id."""
-    attrs = "\n".join(f"\tATTR {tag} {name} {ipp_value(tag, value)}" for tag, name, value in attributes)
-    test = ws.join(f"print-{time.monotonic_ns()}.test")
-    with open(test, "w") as f:
-        f.write(f"""{{
-\tNAME "Print {os.path.basename(document)}"
-\tOPERATION Print-Job
-\tGROUP operation-attributes-tag
-\tATTR charset attributes-charset utf-8
-\tATTR naturalLanguage attributes-natural-language en
-\tATTR uri printer-uri $uri
-\tATTR name requesting-user-name test
-\tATTR mimeMediaType document-format {document_format}
-\tGROUP job-attributes-tag
-{attrs}
-\tFILE {document}
-\tSTATUS successful-ok
-\tEXPECT job-id OF-TYPE integer
-}}
-""")
-    status, out = ipptool(uri, test, "-t", "-v")
+    operation = [("mimeMediaType", "document-format", document_format)]
+    reply = run_test(ws, uri, f"Print {os.path.basename(document)}", "Print-Job",
+                     {"operation-attributes-tag": operation, "job-attributes-tag": list(attributes)}, document)
+    return int(reply["job-id"])
+
+
+def set_printer_defaults(ws, uri, attributes):
+    """Set-Printer-Attributes with `attributes` as (tag, name, value)."""
+    run_test(ws, uri, "Set printer defaults", "Set-Printer-Attributes",
+             {"printer-attributes-tag": list(attributes)})
+
+
+def printer_attributes(uri):
+    """Get-Printer-Attributes: {name: value text} of every attribute."""
+    status, out = ipptool(uri, "get-printer-attributes.test", "-tv")
     if status != 0:
-        raise AssertionError(f"Print-Job of {document} failed:\n{out[-3000:]}")
-    m = re.search(r"job-id \(integer\) = (\d+)", out)
-    return int(m.group(1)) if m else None
-
-
-def printer_attributes(uri, *names):
-    """Get-Printer-Attributes: {name: value text} of `names` (all when none)."""
-    args = ["-v"] if not names else ["-d", "requested=" + ",".join(names)]
-    status, out = ipptool(uri, "get-printer-attributes.test", "-t", *args)
-    if status != 0 and "Get printer attributes" not in out:
         raise AssertionError(f"Get-Printer-Attributes failed:\n{out[-2000:]}")
     return parse_attributes(out)
 
