@@ -11,7 +11,8 @@ tests read back its planes and commands.
     failures listed in EXPLAINED (each explained in the README).
   - PWG raster, PNG and JPEG printed with ipptool come out in the right
     planes (red only in colour on model 31), trimmed, cut or fed, with the
-    drawer kicked, as the job's and the printer's attributes say.
+    drawer kicked, as the job's attributes say; printer defaults set with
+    Set-Printer-Attributes apply to jobs that set nothing.
   - A private cupsd adds the app's printer as a driverless queue and prints
     the sample receipt in colour and in monochrome.
   - Headless Chromium shows the printer's page and its options page with
@@ -20,6 +21,7 @@ tests read back its planes and commands.
   - One page as PWG raster to the app and as CUPS raster to the filter chain
     (rastertoTalveroPlanes, rastertoTalvero with the model's PPD) gives the
     same printer bytes.
+  - A PDF sent as application/octet-stream leaves the server running.
 
 Run by CTest (label app), or directly:
   app_test.py --app APP --artefacts DIR --build-dir BUILD --source-dir SRC --keep-dir DIR
@@ -36,6 +38,7 @@ import appkit  # noqa: E402
 from appkit import kit  # noqa: E402
 
 MEDIA = "om_80x297mm_80x297mm"  # the page of make_raster: the 80 mm roll's 297 mm page
+RED_BAR_DOTS = 559 * 100  # the solid red bar of make_raster's page on this media
 RECEIPT = "receipt.pdf"
 # The vendor attributes a job sets, by PPD option (the names the app gives them).
 VENDOR = {"PageCut": "page-cut", "CashDrawer": "cash-drawer", "CashDrawerOpen": "cash-drawer-open",
@@ -126,12 +129,14 @@ class PrinterApp(kit.ChainTestCase):
         kit.wait_for(lambda: appkit.printer_attributes(self.uri[printer]).get("printer-state") == "idle",
                      timeout, f"printer {printer} to be idle")
 
-    def assert_page(self, out, colour, trimmed, what):
-        """One page came out, with red dots only when `colour`, its blank rows
-        trimmed or not as `trimmed` says."""
+    def assert_page(self, out, colour, trimmed, what, red_dots=None):
+        """One page came out, with red dots only when `colour` (`red_dots` of
+        them when given), its blank rows trimmed or not as `trimmed` says."""
         self.assertEqual(len(out.pages), 1, f"{what}: pages\n{out.listing()}")
         page = out.pages[0]
-        if colour:
+        if colour and red_dots is not None:
+            self.assertEqual(page.dots("colour"), red_dots, f"{what}: red dots")
+        elif colour:
             self.assertGreater(page.dots("colour"), 1000, f"{what}: no red\n{out.listing()}")
         else:
             self.assertEqual(page.dots("colour"), 0, f"{what}: red dots\n{out.listing()}")
@@ -196,7 +201,7 @@ class PrinterApp(kit.ChainTestCase):
             what = f"{os.path.basename(document)} on {printer} with {attributes}"
             with self.subTest(what):
                 out = self.print_and_read(printer, document, fmt, attributes)
-                self.assert_page(out, red, trimmed, what)
+                self.assert_page(out, red, trimmed, what, RED_BAR_DOTS if document == d["srgb_8"] else None)
                 self.assertEqual(self.tail_kind(out), after, f"{what}: after the page {out.tail_names()}")
                 self.assertEqual(self.drawer_kicks(out), kicks, what)
 
