@@ -125,9 +125,10 @@ class PrinterApp(kit.ChainTestCase):
         return vp.wait_job(number)
 
     def wait_idle(self, printer, timeout=60):
-        """Waits until `printer` has no job left (printer-state idle)."""
+        """Waits until `printer` has no job left (printer-state idle) and its device has kept them all."""
         kit.wait_for(lambda: appkit.printer_attributes(self.uri[printer]).get("printer-state") == "idle",
                      timeout, f"printer {printer} to be idle")
+        self.vp[printer].settle()
 
     def assert_page(self, out, colour, trimmed, what, red_dots=None):
         """One page came out, with red dots only when `colour` (`red_dots` of

@@ -118,6 +118,18 @@ class VirtualPrinter:
                 raise AssertionError(f"the virtual printer rejected job {number}: {f.read()[-1000:]}")
         return kit.Printout(self.job_file(number, "bin"), self.width)
 
+    def settle(self, quiet=0.5, timeout=30):
+        """Waits until no line has come for `quiet` seconds: every job sent so far is kept."""
+        deadline = time.monotonic() + timeout
+        with self.cond:
+            seen = len(self.lines)
+            while time.monotonic() < deadline:
+                self.cond.wait(quiet)
+                if len(self.lines) == seen:
+                    return
+                seen = len(self.lines)
+        raise AssertionError(f"the virtual printer kept receiving jobs for {timeout} s")
+
     def job_file(self, number, kind):
         """The path of job-N.<kind>."""
         return os.path.join(self.dir, f"job-{number}.{kind}")
