@@ -2,10 +2,11 @@
 """The Printer Application for real, on loopback ports.
 
 talvero-printer-app serves on a free port of 127.0.0.1 with its state in a
-scratch folder. Three printers print to talvero-virtual-printer devices:
-model 31 (black and red), model 41 (black only), and a model 31 whose paper
-has run out. Every job the app sends is decoded by the virtual printer; the
-tests read back its planes and commands.
+scratch folder. Four printers print to talvero-virtual-printer devices:
+model 31 (black and red), model 41 (black only), a model 31 whose paper
+has run out and a model 41 whose paper is near its end. Every job the app
+sends is decoded by the virtual printer; the tests read back its planes and
+commands.
 
   - ipptool's IPP Everywhere suite passes on both models, but for the
     failures listed in EXPLAINED (each explained in the README).
@@ -17,7 +18,7 @@ tests read back its planes and commands.
     the sample receipt in colour and in monochrome.
   - Headless Chromium shows the printer's page and its options page with
     the model's name and the vendor options (screenshots kept as artefacts).
-  - The paper-out printer reports media-empty.
+  - The paper-out printer reports media-empty, the paper-low one media-low.
   - One page as PWG raster to the app and as CUPS raster to the filter chain
     (rastertoTalveroPlanes, rastertoTalvero with the model's PPD) gives the
     same printer bytes.
@@ -86,14 +87,16 @@ class PrinterApp(kit.ChainTestCase):
     def set_up_chain(cls):
         ws = cls.ws
         cls.vp = {31: appkit.VirtualPrinter(ws, "tlv31"), 41: appkit.VirtualPrinter(ws, "tlv41"),
-                  "empty": appkit.VirtualPrinter(ws, "empty", paper="empty")}
+                  "empty": appkit.VirtualPrinter(ws, "empty", paper="empty"),
+                  "low": appkit.VirtualPrinter(ws, "low", paper="low")}
         for vp in cls.vp.values():
             cls.addClassCleanup(vp.stop)
         cls.app = appkit.App(ws).start()
         cls.addClassCleanup(cls.app.stop)
         cls.uri = {31: cls.app.add("tlv31", cls.vp[31].uri, "talvero_tlv031"),
                    41: cls.app.add("tlv41", cls.vp[41].uri, "talvero_tlv041"),
-                   "empty": cls.app.add("empty", cls.vp["empty"].uri, "talvero_tlv031")}
+                   "empty": cls.app.add("empty", cls.vp["empty"].uri, "talvero_tlv031"),
+                   "low": cls.app.add("low", cls.vp["low"].uri, "talvero_tlv041")}
         cls.documents = cls.make_documents()
 
     @classmethod
@@ -277,12 +280,14 @@ class PrinterApp(kit.ChainTestCase):
         self.wait_idle(41)
         self.assertEqual(self.vp[41].job_count(), before, "the printer got bytes")
 
-    def test_paper_out_shows_media_empty(self):
-        reasons = lambda printer: appkit.printer_attributes(  # noqa: E731
-            self.uri[printer]).get("printer-state-reasons", "")
-        kit.wait_for(lambda: "media-empty" in reasons("empty"), 30, "media-empty on the paper-out printer")
-        self.assertNotIn("media-empty", reasons(31))
-        self.assertNotIn("media-low", reasons(31))
+    def test_paper_state_in_printer_state_reasons(self):
+        """The printer's answers to the status queries show as media-empty and media-low."""
+        def reasons(printer):
+            found = appkit.printer_attributes(self.uri[printer]).get("printer-state-reasons", "")
+            return {r for r in found.split(",") if r.startswith("media-")}
+        kit.wait_for(lambda: reasons("empty") == {"media-empty"}, 30, "media-empty on the paper-out printer")
+        kit.wait_for(lambda: reasons("low") == {"media-low"}, 30, "media-low on the paper-low printer")
+        self.assertEqual(reasons(31), set())
 
     def test_same_bytes_as_filter(self):
         cases = [(31, "srgb_8", [], ""),
