@@ -225,6 +225,12 @@ class PrinterApp(kit.ChainTestCase):
         self.assertEqual(self.tail_kind(out), "feed")
         self.assertEqual(self.drawer_kicks(out), [(1, 50, False)], "drawer 2 kicked after printing")
 
+    def test_drivers_are_the_models(self):
+        """`drivers` offers one driver per built PPD, named after its model."""
+        listed = dict(re.findall(r'^(\S+) "([^"]*)"', self.app.cli("drivers"), re.M))
+        built = sorted(int(n[3:6]) for n in os.listdir(kit.PATHS.ppd_dir) if re.fullmatch(r"tlv\d{3}\.ppd", n))
+        self.assertEqual(listed, {f"talvero_tlv{n:03d}": f"Talvero TLV-{n}" for n in built})
+
     def test_driverless_cups_queue(self):
         serverbin = kit.make_serverbin(self.ws.mkdir("serverbin"), {})
         cupsd = kit.Cupsd(self.ws.mkdir("cupsd"), serverbin, kit.datadir()).start()

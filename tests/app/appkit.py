@@ -10,7 +10,6 @@ real-chain tests' Printout (talvero-preview --list, planes per page).
 Everything else comes from tests/chain/chainkit.py.
 """
 import contextlib
-import http.client
 import os
 import pwd
 import re
@@ -21,7 +20,6 @@ import subprocess
 import sys
 import threading
 import time
-import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "chain"))
 import chainkit as kit  # noqa: E402
@@ -204,16 +202,6 @@ class App:
 
     def url(self, path):
         return f"http://127.0.0.1:{self.port}{path}"
-
-    def page(self, path, check=True):
-        """The text of web page `path`, or None when it cannot be had and not `check`."""
-        try:
-            with urllib.request.urlopen(self.url(path), timeout=5) as reply:
-                return reply.read().decode(errors="replace")
-        except (OSError, http.client.HTTPException):
-            if check:
-                raise
-            return None
 
     def stop(self):
         """Asks the server to shut down (`shutdown`), then SIGTERM, then SIGKILL."""
