@@ -111,7 +111,7 @@ class PrinterApp(kit.ChainTestCase):
     @classmethod
     def make_raster(cls, kind, space, path):
         """Writes the test page as `kind` (pwg or cups) raster in colour space `space`; returns `path`."""
-        kit.run([os.path.join(kit.PATHS.build, "tests", "app", "make_raster"), kind, MEDIA, space, path])
+        kit.run([os.path.join(kit.PATHS.build, "tests", "app", "live", "make_raster"), kind, MEDIA, space, path])
         return path
 
     # ---- helpers

@@ -21,7 +21,7 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "chain"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "chain"))
 import chainkit as kit  # noqa: E402
 
 SKIP = 77  # the exit status CTest reads as "skipped"
