@@ -10,7 +10,7 @@ PACKAGES="
   cups cups-client cups-filters cups-ppdc
   ghostscript poppler-utils
   python3
-  libpappl-dev cups-ipp-utils chromium
+  cups-ipp-utils chromium
 "
 missing=""
 for p in $PACKAGES; do
