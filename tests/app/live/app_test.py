@@ -65,15 +65,18 @@ def vendor(option, value, tag="keyword"):
 STANDARD_OPTIONS = {"PageSize", "PageRegion", "Resolution", "ColorModel"}
 
 
-def ppd_labels(ppd):
-    """The labels of the PPD's options that the app offers as vendor options."""
-    labels = set()
+def vendor_options(ppd):
+    """{IPP name: label} of the PPD's options that the app offers as vendor
+    attributes (the IPP name is the keyword in lower case, words joined by
+    hyphens: CashDrawer1PulseWidth is cash-drawer-1-pulse-width)."""
+    options = {}
     with open(ppd, encoding="latin-1") as f:
         for line in f:
             m = re.match(r"\*OpenUI \*(\w+)/([^:]+):", line)
             if m and m.group(1) not in STANDARD_OPTIONS:
-                labels.add(m.group(2))
-    return labels
+                name = re.sub(r"(?<=[a-z])(?=[A-Z0-9])|(?<=[0-9])(?=[A-Z])", "-", m.group(1)).lower()
+                options[name] = m.group(2)
+    return options
 
 
 class PrinterApp(kit.ChainTestCase):
@@ -251,8 +254,9 @@ class PrinterApp(kit.ChainTestCase):
 
     def test_web_interface(self):
         """The printer's page names the model; its printing defaults page offers
-        every option of the model's PPD, by the PPD's label, and no other."""
-        labels = {model: ppd_labels(kit.PATHS.ppd(model)) for model in (31, 41)}
+        every option of the model's PPD (by its label or its IPP name), and no other."""
+        options = {model: vendor_options(kit.PATHS.ppd(model)) for model in (31, 41)}
+        shown = lambda text, name, label: f"{label}:" in text or f"{name}:" in text  # noqa: E731
         for model in (31, 41):
             with self.subTest(model=model):
                 name = f"tlv{model}"
@@ -261,9 +265,9 @@ class PrinterApp(kit.ChainTestCase):
                 self.assertIn(f"Talvero TLV-{model}", text, f"/{name}: {text[:2000]}")
                 shot = os.path.join(appkit.ARTEFACTS, f"web-{name}-printing.png")
                 text = appkit.page_text(appkit.chromium(self.ws, self.app.url(f"/{name}/printing"), shot))
-                missing = [label for label in labels[model] if f"{label}:" not in text]
+                missing = [o for o, label in options[model].items() if not shown(text, o, label)]
                 self.assertEqual(missing, [], f"/{name}/printing: {text[:3000]}")
-                foreign = [label for label in labels[31] - labels[model] if f"{label}:" in text]
+                foreign = [o for o, label in options[31].items() if o not in options[model] and shown(text, o, label)]
                 self.assertEqual(foreign, [], f"/{name}/printing offers options its model lacks")
                 self.assertGreater(os.path.getsize(shot), 10000, f"{shot} looks empty")
 
