@@ -16,7 +16,7 @@ std::vector<uint8_t> JobStream::receive(std::span<const uint8_t> chunk) {
     if (decoded.error) {
       size_t at = settled_ + decoded.error->offset;
       QueryMatch query = matchQuery(std::span<const uint8_t>(bytes_).subspan(at));
-      if (query == QueryMatch::DleEot4 || query == QueryMatch::GsR1) {
+      if (query != QueryMatch::None) {
         answers.push_back(statusAnswer(query, paper_));
         bytes_.erase(bytes_.begin() + ptrdiff_t(at), bytes_.begin() + ptrdiff_t(at + kQueryLength));
         ++queries_;

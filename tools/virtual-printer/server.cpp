@@ -53,6 +53,7 @@ uint16_t boundPort(int fd) {
   return ntohs(addr.sin_port);
 }
 
+// The --paper name of a paper state.
 const char* paperName(Paper paper) {
   return paper == Paper::Ok ? "ok" : paper == Paper::Low ? "low" : "empty";
 }

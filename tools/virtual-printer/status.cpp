@@ -18,11 +18,10 @@ constexpr uint8_t kEotPaperOut = 0x60;
 constexpr uint8_t kGsrNearEnd = 0x03;
 constexpr uint8_t kGsrPaperOut = 0x0C;
 
-// How `bytes` compares with the start of `query`: whole, cut off, or not it.
+// `whole` when `bytes` begins with `query`, else None.
 QueryMatch compare(std::span<const uint8_t> bytes, const uint8_t (&query)[kQueryLength], QueryMatch whole) {
-  size_t n = std::min(bytes.size(), kQueryLength);
-  if (n == 0 || !std::equal(bytes.begin(), bytes.begin() + ptrdiff_t(n), query)) return QueryMatch::None;
-  return n == kQueryLength ? whole : QueryMatch::Partial;
+  bool found = bytes.size() >= kQueryLength && std::equal(query, query + kQueryLength, bytes.begin());
+  return found ? whole : QueryMatch::None;
 }
 
 }  // namespace

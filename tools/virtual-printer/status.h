@@ -29,8 +29,7 @@ constexpr size_t kQueryLength = 3;
 
 // What the bytes at the start of `bytes` are.
 enum class QueryMatch {
-  None,     // not a status query
-  Partial,  // the first bytes of one, cut off by the end of `bytes`
+  None,     // not a (whole) status query
   DleEot4,  // DLE EOT 4
   GsR1,     // GS r 1
 };
