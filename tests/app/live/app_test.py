@@ -172,18 +172,18 @@ class PrinterApp(kit.ChainTestCase):
                 # its Print-Job and Validate-Job tests send.
                 status, out = appkit.ipptool(self.uri[printer], "ipp-everywhere.test", "-tvI",
                                              "-f", self.documents["jpeg"], timeout=300)
-                log = self.ws.join(f"ipp-everywhere-{printer}.txt")
+                log = os.path.join(appkit.ARTEFACTS, f"ipp-everywhere-tlv{printer}.txt")
                 with open(log, "w") as f:
                     f.write(out)
                 self.wait_idle(printer)
                 self.assertIn("RFC 8011 section 4.2.1: Print-Job Operation", appkit.passed_tests(out),
-                              f"the suite did not print {self.artefact(log)}")
+                              f"the suite did not print; see {log}")
                 # A failure is explained when ipptool gives reasons and each is in EXPLAINED.
                 unexplained = {name: [why for why in reasons if not any(re.search(e, why) for e in EXPLAINED)]
                                or ["(no reason given)"] * (not reasons)
                                for name, reasons in appkit.failed_tests(out).items()}
                 unexplained = {name: reasons for name, reasons in unexplained.items() if reasons}
-                self.assertEqual(unexplained, {}, f"ipp-everywhere.test failures {self.artefact(log)}")
+                self.assertEqual(unexplained, {}, f"ipp-everywhere.test failures; see {log}")
 
     def test_documents_print_as_set(self):
         d = self.documents
