@@ -147,8 +147,9 @@ class App:
     """talvero-printer-app serving in the foreground, all its state in the workspace.
 
     It runs as the user nobody, as an ordinary user runs it (as root it would
-    take over /run/talvero-printer-app.sock from any other instance), and the
-    sub-commands reach it by its URI (-u)."""
+    take over /run/talvero-printer-app.sock from any other instance), from a
+    copy in the workspace (the build tree may be where nobody cannot go, such
+    as /root), and the sub-commands reach it by its URI (-u)."""
 
     USER = "nobody"
 
@@ -160,6 +161,8 @@ class App:
         entry = pwd.getpwnam(self.USER)
         self.ids = {"user": entry.pw_uid, "group": entry.pw_gid, "extra_groups": []}
         os.chown(self.home, entry.pw_uid, entry.pw_gid)
+        self.binary = shutil.copy(APP, ws.join("talvero-printer-app"))
+        os.chmod(self.binary, 0o755)
         self.env = dict(os.environ, HOME=self.home, XDG_CONFIG_HOME=self.home, TMPDIR=self.home)
         self.proc = None
         self.port = None
@@ -170,7 +173,7 @@ class App:
             self.port = kit.free_port()
             with open(self.ws.join("app.out"), "ab") as out:
                 self.proc = subprocess.Popen(
-                    [APP, "server", "-o", f"server-port={self.port}", "-o", f"spool-directory={self.spool}",
+                    [self.binary, "server", "-o", f"server-port={self.port}", "-o", f"spool-directory={self.spool}",
                      "-o", f"log-file={self.log}", "-o", "log-level=debug", "-o", "listen-hostname=127.0.0.1"],
                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT, env=self.env,
                     preexec_fn=kit._die_with_parent, **self.ids)
@@ -185,7 +188,7 @@ class App:
     def cli(self, command, *args, check=True):
         """Runs `talvero-printer-app COMMAND -u URI ARGS` against this server; returns stdout text."""
         args = (command, "-u", f"ipp://127.0.0.1:{self.port}/", *args)
-        proc = subprocess.run([APP, *args], stdin=subprocess.DEVNULL, capture_output=True, env=self.env,
+        proc = subprocess.run([self.binary, *args], stdin=subprocess.DEVNULL, capture_output=True, env=self.env,
                               timeout=60, **self.ids)
         if check and proc.returncode != 0:
             raise AssertionError(f"talvero-printer-app {' '.join(args)} exited with {proc.returncode}: "
