@@ -22,11 +22,13 @@ commands.
   - One page as PWG raster to the app and as CUPS raster to the filter chain
     (rastertoTalveroPlanes, rastertoTalvero with the model's PPD) gives the
     same printer bytes.
+  - Jobs on both models at the same time each get their own bytes.
   - A PDF sent as application/octet-stream leaves the server running.
 
 Run by CTest (label app), or directly:
   app_test.py --app APP --artefacts DIR --build-dir BUILD --source-dir SRC --keep-dir DIR
 """
+import concurrent.futures
 import os
 import re
 import subprocess
@@ -112,9 +114,10 @@ class PrinterApp(kit.ChainTestCase):
         return docs
 
     @classmethod
-    def make_raster(cls, kind, space, path):
-        """Writes the test page as `kind` (pwg or cups) raster in colour space `space`; returns `path`."""
-        kit.run([os.path.join(kit.PATHS.build, "tests", "app", "live", "make_raster"), kind, MEDIA, space, path])
+    def make_raster(cls, kind, space, path, pages=1):
+        """Writes `pages` test pages as `kind` (pwg or cups) raster in colour space `space`; returns `path`."""
+        kit.run([os.path.join(kit.PATHS.build, "tests", "app", "live", "make_raster"), kind, MEDIA, space, path,
+                 str(pages)])
         return path
 
     # ---- helpers
@@ -312,10 +315,29 @@ class PrinterApp(kit.ChainTestCase):
                                              f"  app:    {kit.hex_around(got, at)}\n"
                                              f"  filter: {kit.hex_around(want, at)}")
 
-    def filter_bytes(self, model, space, options):
-        """The filter chain's printer bytes for the test page as CUPS raster:
+    def test_two_models_at_once(self):
+        """Jobs of several pages on model 31 and model 41 at the same time: each
+        printer gets the bytes the filter chain makes for its job alone."""
+        pages = 6
+        spaces = {31: "srgb_8", 41: "sgray_8"}
+        documents = {p: self.make_raster("pwg", s, self.ws.join(f"pages-{s}.pwg"), pages) for p, s in spaces.items()}
+        numbers = {p: self.vp[p].job_count() + 1 for p in spaces}
+        with concurrent.futures.ThreadPoolExecutor(len(spaces)) as pool:
+            jobs = [pool.submit(appkit.print_job, self.ws, self.uri[p], documents[p], "image/pwg-raster")
+                    for p in spaces]
+            for job in jobs:
+                job.result()
+        for printer, space in spaces.items():
+            with self.subTest(printer=printer):
+                got = self.vp[printer].wait_job(numbers[printer]).data
+                want = self.filter_bytes(printer, space, "", pages)
+                self.assertTrue(got == want, f"app {len(got)} bytes, filter {len(want)}; first difference at "
+                                             f"{kit.first_difference(got, want)}")
+
+    def filter_bytes(self, model, space, options, pages=1):
+        """The filter chain's printer bytes for `pages` test pages as CUPS raster:
         rastertoTalveroPlanes, then rastertoTalvero, with the model's PPD and `options`."""
-        ras = self.make_raster("cups", space, self.ws.join(f"page-{space}.ras"))
+        ras = self.make_raster("cups", space, self.ws.join(f"page-{space}.ras"), pages)
         env = dict(os.environ, PPD=kit.PATHS.ppd(model))
         args = ["1", "test", "page", "1", options]
         with open(ras, "rb") as src:
@@ -323,6 +345,7 @@ class PrinterApp(kit.ChainTestCase):
         printed = subprocess.run([kit.PATHS.filter, *args], input=planes.stdout, capture_output=True, env=env,
                                  check=True)
         return printed.stdout
+
 
 if __name__ == "__main__":
     sys.exit(appkit.main(__doc__.splitlines()[0]))
