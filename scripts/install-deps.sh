@@ -10,6 +10,7 @@ PACKAGES="
   cups cups-client cups-filters cups-ppdc cups-ipp-utils
   ghostscript poppler-utils
   python3 man-db
+  chromium
 "
 missing=""
 for p in $PACKAGES; do
