@@ -10,6 +10,7 @@ PACKAGES="
   cups cups-client cups-filters cups-ppdc
   ghostscript poppler-utils
   python3
+  dpkg-dev file lintian
 "
 missing=""
 for p in $PACKAGES; do

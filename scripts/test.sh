@@ -15,3 +15,7 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTALVERO_SANITIZE=ON -DTA
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j"$jobs" -LE real-chain
+
+# The Debian package: built, installed, printed through, removed.
+scripts/package.sh
+python3 tests/package/package_test.py --build-dir build --source-dir . --keep-dir build/tests/package/failed
