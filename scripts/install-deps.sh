@@ -1,6 +1,9 @@
 #!/bin/sh
 # Installs the Debian 12 packages needed to build, test and demo the driver.
 # Run as root (or with sudo). Safe to run again.
+#   scripts/install-deps.sh [ARCH...]
+# With ARCH (arm64, armhf), also what scripts/cross-test.sh needs for it: the
+# cross compiler, qemu-user and the target's libraries (Debian multiarch).
 set -eu
 PACKAGES="
   g++ cmake make pkg-config
@@ -12,6 +15,18 @@ PACKAGES="
   python3
   dpkg-dev file lintian
 "
+for arch in "$@"; do
+  case $arch in
+    arm64) triplet=aarch64-linux-gnu ;;
+    armhf) triplet=arm-linux-gnueabihf ;;
+    *) echo "unknown architecture $arch (arm64 or armhf)" >&2; exit 2 ;;
+  esac
+  dpkg --print-foreign-architectures | grep -qx "$arch" || dpkg --add-architecture "$arch"
+  PACKAGES="$PACKAGES g++-$triplet qemu-user qemu-user-binfmt"
+  for p in libcups2-dev libcupsimage2-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev; do
+    PACKAGES="$PACKAGES $p:$arch"
+  done
+done
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -19,3 +19,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:ha
 # The Debian package: built, installed, printed through, removed.
 scripts/package.sh
 python3 tests/package/package_test.py --build-dir build --source-dir . --keep-dir build/tests/package/failed
+
+# The Raspberry Pi architectures, cross-built and tested under qemu-user.
+scripts/cross-test.sh arm64
+scripts/cross-test.sh armhf

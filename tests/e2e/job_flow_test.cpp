@@ -310,6 +310,7 @@ TEST_F(JobFlowTest, AllocationFailureEndsTheJobAtOnce) {
   // its allocator refuses large blocks itself.
   call.env["ASAN_OPTIONS"] = "allocator_may_return_null=1:max_allocation_size_mb=256";
 #else
+  if (!addressSpaceLimitsHold()) GTEST_SKIP() << "address-space limits are not enforced here (qemu-user)";
   call.addressSpaceLimit = 256u << 20;
 #endif
   FilterResult r = runFilter(call);
@@ -325,6 +326,7 @@ TEST_F(JobFlowTest, PipelineAllocationFailureReportsOnce) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
 #else
+  if (!addressSpaceLimitsHold()) GTEST_SKIP() << "address-space limits are not enforced here (qemu-user)";
   // A two-colour page of 100000 rows of 288 bytes: the four job buffers
   // (230 MB) fit in 300 MB of address space, the two-colour planes do not.
   // The page is counted, nothing is printed for it, and the job ends at once.
