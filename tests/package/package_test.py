@@ -33,7 +33,6 @@ import glob
 import os
 import re
 import stat
-import subprocess
 import sys
 import time
 
@@ -176,26 +175,8 @@ class InstalledPackage(kit.ChainTestCase):
         print(f"\n  lpinfo -m: {name} {models[f'tlv{MODEL:03d}.ppd'][1]}")
         self.cupsd.lpadmin("-p", "receipt", "-E", "-v", f"file://{device}", "-m", name)
         sample = os.path.join(kit.PATHS.source, "samples", "receipt.pdf")
-        job = self.cupsd.lp("receipt", sample)
-        self.cupsd.wait_job(job, timeout=90)
-        log = "\n".join(self.cupsd.job_log(job))
-        where = self.artefact(self.cupsd.error_log)
-        for filt in FILTERS:
-            self.assertRegex(log, rf"Started filter {FILTER_DIR}/{filt} \(PID", f"{job}: {where}")
-        self.assertIn("Job completed.", log, f"{job}: {where}")
-
-        conf = kit.sandbox_conf(self.ws, {"rastertoTalvero": kit.PATHS.filter,
-                                          "rastertoTalveroPlanes": kit.PATHS.prefilter})
-        reference = self.ws.join("reference.bin")
-        status, err = kit.cupsfilter(conf, kit.PATHS.ppd(MODEL), sample, [], reference)
-        self.assertEqual(status, 0, err[-2000:])
-        with open(device, "rb") as f, open(reference, "rb") as g:
-            got, want = f.read(), g.read()
-        self.assertGreater(len(want), 1000, "the build's chain printed next to nothing")
-        at = kit.first_difference(got, want)
-        self.assertTrue(got == want, f"the package printed other bytes than the build, first at {at}:\n"
-                                    f"  package: {kit.hex_around(got, at)}\n  build:   {kit.hex_around(want, at)}\n"
-                                    f"  {self.artefact(device)}, {self.artefact(reference)}")
+        printed = kit.check_installed_print(self, self.cupsd, "receipt", sample, FILTER_DIR, MODEL, timeout=90)
+        self.assertGreater(len(printed), 1000, "the build's chain printed next to nothing")
 
     def test_4_remove(self):
         """dpkg -r leaves none of the package's files or own folders, and CUPS lists no model."""
