@@ -3,7 +3,8 @@
 # Run as root (or with sudo). Safe to run again.
 #   scripts/install-deps.sh [ARCH...]
 # With ARCH (arm64, armhf), also what scripts/cross-test.sh needs for it: the
-# cross compiler, qemu-user and the target's libraries (Debian multiarch).
+# cross compiler, qemu-user and the target's libraries (Debian multiarch);
+# with s390x only GoogleTest of the target (its byte-order test needs no more).
 set -eu
 PACKAGES="
   g++ cmake make pkg-config
@@ -16,14 +17,16 @@ PACKAGES="
   dpkg-dev file lintian
 "
 for arch in "$@"; do
+  libs="libcups2-dev libcupsimage2-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev"
   case $arch in
     arm64) triplet=aarch64-linux-gnu ;;
     armhf) triplet=arm-linux-gnueabihf ;;
-    *) echo "unknown architecture $arch (arm64 or armhf)" >&2; exit 2 ;;
+    s390x) triplet=s390x-linux-gnu; libs=libgtest-dev ;;
+    *) echo "unknown architecture $arch (arm64, armhf or s390x)" >&2; exit 2 ;;
   esac
   dpkg --print-foreign-architectures | grep -qx "$arch" || dpkg --add-architecture "$arch"
   PACKAGES="$PACKAGES g++-$triplet qemu-user qemu-user-binfmt"
-  for p in libcups2-dev libcupsimage2-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev; do
+  for p in $libs; do
     PACKAGES="$PACKAGES $p:$arch"
   done
 done

@@ -20,6 +20,8 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:ha
 scripts/package.sh
 python3 tests/package/package_test.py --build-dir build --source-dir . --keep-dir build/tests/package/failed
 
-# The Raspberry Pi architectures, cross-built and tested under qemu-user.
+# The Raspberry Pi architectures, cross-built and tested under qemu-user, and
+# the big-endian s390x for the code that works a word at a time.
 scripts/cross-test.sh arm64
 scripts/cross-test.sh armhf
+scripts/cross-test.sh s390x   # big-endian: the word-at-a-time plane code alone
