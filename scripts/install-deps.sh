@@ -1,6 +1,10 @@
 #!/bin/sh
 # Installs the Debian 12 packages needed to build, test and demo the driver.
 # Run as root (or with sudo). Safe to run again.
+#   scripts/install-deps.sh [ARCH...]
+# With ARCH (arm64, armhf), also what scripts/cross-test.sh needs for it: the
+# cross compiler, qemu-user and the target's libraries (Debian multiarch);
+# with s390x only GoogleTest of the target (its byte-order test needs no more).
 set -eu
 PACKAGES="
   g++ cmake make pkg-config
@@ -11,7 +15,22 @@ PACKAGES="
   ghostscript poppler-utils
   python3 man-db
   chromium
+  dpkg-dev file lintian
 "
+for arch in "$@"; do
+  libs="libcups2-dev libcupsimage2-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev"
+  case $arch in
+    arm64) triplet=aarch64-linux-gnu ;;
+    armhf) triplet=arm-linux-gnueabihf ;;
+    s390x) triplet=s390x-linux-gnu; libs=libgtest-dev ;;
+    *) echo "unknown architecture $arch (arm64, armhf or s390x)" >&2; exit 2 ;;
+  esac
+  dpkg --print-foreign-architectures | grep -qx "$arch" || dpkg --add-architecture "$arch"
+  PACKAGES="$PACKAGES g++-$triplet qemu-user qemu-user-binfmt"
+  for p in $libs; do
+    PACKAGES="$PACKAGES $p:$arch"
+  done
+done
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -892,3 +892,31 @@ def file_lock(path):
             yield
         finally:
             fcntl.flock(f, fcntl.LOCK_UN)
+
+
+# ---------------------------------------------------------------- installed driver
+
+def check_installed_print(case, cupsd, queue, document, filter_dir, model, timeout=60):
+    """Prints `document` on `queue` (a file: queue whose device is case.ws's
+    device.out) of an installed driver, and checks in TestCase `case` that the
+    job ran both filters from `filter_dir`, completed, and printed the same
+    bytes as the build tree's chain run by cupsfilter for model `model`."""
+    device = case.ws.join("device.out")
+    job = cupsd.lp(queue, document)
+    cupsd.wait_job(job, timeout=timeout)
+    log = "\n".join(cupsd.job_log(job))
+    for name in ("rastertoTalvero", "rastertoTalveroPlanes"):
+        case.assertRegex(log, rf"Started filter {re.escape(filter_dir)}/{name} \(PID",
+                         f"{job} did not run the installed {name}; {case.artefact(cupsd.error_log)}")
+    case.assertIn("Job completed.", log, f"{job} did not complete; {case.artefact(cupsd.error_log)}")
+    conf = sandbox_conf(case.ws, {"rastertoTalvero": PATHS.filter, "rastertoTalveroPlanes": PATHS.prefilter})
+    reference = case.ws.join("reference.bin")
+    status, err = cupsfilter(conf, PATHS.ppd(model), document, [], reference)
+    case.assertEqual(status, 0, err[-2000:])
+    with open(device, "rb") as f, open(reference, "rb") as g:
+        got, want = f.read(), g.read()
+    at = first_difference(got, want)
+    case.assertTrue(got == want, f"the installed driver printed other bytes than the built one, first at {at}:\n"
+                                 f"  installed: {hex_around(got, at)}\n  built:     {hex_around(want, at)}\n"
+                                 f"  {case.artefact(device)}, {case.artefact(reference)}")
+    return want

@@ -153,25 +153,8 @@ class InstallIntoRoot(kit.ChainTestCase):
         device = self.ws.join("device.out")
         open(device, "wb").close()
         cupsd.lpadmin("-p", "talvero", "-E", "-v", f"file://{device}", "-m", f"talvero/tlv{MODEL:03d}.ppd")
-        document = kit.PATHS.fixture("black-red-rgb.pdf")
-        job = cupsd.lp("talvero", document)
-        cupsd.wait_job(job)
-        log = "\n".join(cupsd.job_log(job))
-        for name in FILTERS:
-            self.assertRegex(log, rf"Started filter {re.escape(self.filter_dir)}/{name} \(PID",
-                             f"{job} did not run the installed {name}; {self.artefact(cupsd.error_log)}")
-        self.assertIn("Job completed.", log, f"{job} did not complete; {self.artefact(cupsd.error_log)}")
-        conf = kit.sandbox_conf(self.ws, {"rastertoTalvero": kit.PATHS.filter,
-                                          "rastertoTalveroPlanes": kit.PATHS.prefilter})
-        reference = self.ws.join("reference.bin")
-        status, err = kit.cupsfilter(conf, kit.PATHS.ppd(MODEL), document, [], reference)
-        self.assertEqual(status, 0, err[-2000:])
-        with open(device, "rb") as f, open(reference, "rb") as g:
-            got, want = f.read(), g.read()
-        at = kit.first_difference(got, want)
-        self.assertTrue(got == want, f"the installed driver printed other bytes than the built one, first at {at}:\n"
-                                    f"  installed: {kit.hex_around(got, at)}\n  built:     {kit.hex_around(want, at)}\n"
-                                    f"  {self.artefact(device)}, {self.artefact(reference)}")
+        kit.check_installed_print(self, cupsd, "talvero", kit.PATHS.fixture("black-red-rgb.pdf"),
+                                  self.filter_dir, MODEL)
 
     def test_3_uninstall(self):
         """The uninstall target removes every installed file, under the same DESTDIR."""

@@ -139,6 +139,9 @@ TEST_F(CancelTest, AtRandomMomentsOfAJob) {
       }
     });
     ASSERT_TRUE(waitForSignalHandler(running, SIGTERM));
+    if (runsUnderEmulator(running)) {
+      ASSERT_TRUE(waitForFirstOutput(running));
+    }
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
     kill(running.pid, SIGTERM);
     if (run % 2 == 1) kill(running.pid, SIGTERM);

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -307,6 +308,45 @@ bool waitForError(const RunningFilter& running, const std::string& text, int sec
   while (std::chrono::steady_clock::now() < deadline) {
     if (readFile(running.errPath).find(text) != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+bool runsUnderEmulator(const RunningFilter& running) {
+  std::error_code error;
+  auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(running.pid) + "/exe", error);
+  return !error && exe.filename().string().rfind("qemu-", 0) == 0;
+}
+
+bool addressSpaceLimitsHold() {
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    constexpr rlim_t kLimit = rlim_t{64} << 20;
+    struct rlimit limit{kLimit, kLimit};
+    setrlimit(RLIMIT_AS, &limit);
+    void* block = mmap(nullptr, size_t{256} << 20, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    _exit(block == MAP_FAILED ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool waitForFirstOutput(const RunningFilter& running, int seconds) {
+  std::string ioPath = "/proc/" + std::to_string(running.pid) + "/io";
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    // Read the write count first: the error file can only have grown since.
+    uint64_t written = 0;
+    std::ifstream io(ioPath);
+    for (std::string line; std::getline(io, line);) {
+      if (line.rfind("wchar:", 0) == 0) written = std::stoull(line.substr(6));
+    }
+    std::error_code error;
+    uint64_t toError = std::filesystem::file_size(running.errPath, error);
+    if (!error && written > toError) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return false;
 }

@@ -151,6 +151,23 @@ size_t readOutput(RunningFilter& running, size_t count);
 // /proc/<pid>/status); true if it does within `seconds`.
 bool waitForSignalHandler(const RunningFilter& running, int signal, int seconds = 20);
 
+// Whether the filter runs under a user-mode emulator (qemu-user, for a
+// cross-built test run). The kernel then shows the emulator's own signal
+// handlers, which catch every signal from the start, so waitForSignalHandler
+// returns at once; and the emulator ignores address-space limits.
+bool runsUnderEmulator(const RunningFilter& running);
+
+// Waits until the filter has written to standard output (a pipe; counted by
+// the kernel in /proc/<pid>/io, less what went to the standard-error file);
+// true if it has within `seconds`. The filter installs its SIGTERM handler
+// before its first output, so this stands in for waitForSignalHandler where
+// runsUnderEmulator.
+bool waitForFirstOutput(const RunningFilter& running, int seconds = 20);
+
+// Whether a process of this machine gets an out-of-memory failure from an
+// address-space limit (setrlimit RLIMIT_AS); qemu-user ignores such limits.
+bool addressSpaceLimitsHold();
+
 // Waits until standard error holds `text` (at most `seconds`); true if it does.
 bool waitForError(const RunningFilter& running, const std::string& text, int seconds = 20);
 

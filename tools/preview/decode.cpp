@@ -277,8 +277,8 @@ class Decoder {
     size_t expected = size_t{band.rows} * band.bytesPerRow;
     size_t codeStart = pos_ + kCompressedHeader;
     // Each code pair yields at most 255 bytes: reserve no more than the
-    // remaining input can produce.
-    band.data.reserve(std::min(expected, (bytes_.size() - codeStart) * 128));
+    // remaining input can produce (counted in 64 bits: 128 x the input can pass a 32-bit size_t).
+    band.data.reserve(static_cast<size_t>(std::min<uint64_t>(expected, uint64_t{bytes_.size() - codeStart} * 128)));
     RunDecode runs = decodeRuns(bytes_.subspan(codeStart), expected, band.data);
     switch (runs.status) {
       case RunDecode::Status::Ok:
