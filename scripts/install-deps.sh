@@ -10,6 +10,7 @@ PACKAGES="
   cups cups-client cups-filters cups-ppdc
   ghostscript poppler-utils
   python3
+  clang-14 libfuzzer-14-dev
 "
 missing=""
 for p in $PACKAGES; do
