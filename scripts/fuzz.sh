@@ -42,7 +42,7 @@ for target in $targets; do
   if ! "$build/fuzz/$target" "$@" "$corpus" "fuzz/corpus/$name" >"$log" 2>&1 ||
      [ -n "$(ls -A "$findings")" ]; then
     failed="$failed $target"
-    grep -E "^(==[0-9]+==ERROR|CHECK FAILED|SUMMARY)" "$log" | head -5 || true
+    grep -E "^(INFO: Seed:|==[0-9]+==ERROR|CHECK FAILED|SUMMARY)" "$log" | head -6 || true
     echo "   findings in $findings/, log in $log"
   fi
   grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$log" | sed 's/^/   /' || true
