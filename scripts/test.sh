@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what is needed, builds, and runs every test: once in a normal
-# build, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# build, once under AddressSanitizer and UndefinedBehaviorSanitizer; then
+# a short run of every fuzz target.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -14,3 +15,6 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTALVERO_SANITIZE=ON
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j"$jobs" -LE real-chain
+
+# A short run of every fuzz target (clang-14, ASan + UBSan; see scripts/fuzz.sh).
+scripts/fuzz.sh 20
