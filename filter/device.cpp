@@ -26,6 +26,8 @@ void jobSetup() {
   sigaddset(&action.sa_mask, SIGTERM);  // held back while the handler runs
   action.sa_flags = 0;                  // no SA_RESTART: a blocked write returns
   sigaction(SIGTERM, &action, nullptr);
+  // A reader that goes away makes the write fail with EPIPE, which the job reports.
+  signal(SIGPIPE, SIG_IGN);
   outBytes(kReset, sizeof kReset);
 }
 

@@ -4,7 +4,8 @@
 
 #include "filter/settings.h"
 
-// Installs cancelJob as the SIGTERM handler, then sends ESC @ (1B 40).
+// Installs cancelJob as the SIGTERM handler, ignores SIGPIPE (a failed write
+// is reported instead), then sends ESC @ (1B 40).
 void jobSetup();
 
 // Flushes the printer output, then ignores SIGTERM from here on.

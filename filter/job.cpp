@@ -58,6 +58,7 @@ LoopEnd runPages(RasterJob& job, cups_raster_t* stream) {
       break;
     }
     if (!finishRasterPage(job)) return LoopEnd::AllocationFailure;
+    if (outWriteError() != 0) break;  // the printer is gone: end as if the stream ended
   }
   return LoopEnd::EndOfJob;
 }
@@ -85,6 +86,18 @@ int runRasterJob(const JobSettings& settings) {
   job.reset();
   if (stream != nullptr) cupsRasterClose(stream);
   return closeAndStatus(pageCount, failed);
+}
+
+// The line for a text file whose read failed; returns the exit status 1.
+int reportReadError(const char* path, int error) {
+  std::fprintf(stderr, "ERROR: Unable to read \"%s\": %s\n", path, std::strerror(error));
+  return 1;
+}
+
+// The line for printer output that could not be written; returns the exit status 1.
+int reportWriteError(int error) {
+  std::fprintf(stderr, "ERROR: Unable to send print data: %s\n", std::strerror(error));
+  return 1;
 }
 
 }  // namespace
@@ -129,14 +142,15 @@ int runFilter(int argc, char* argv[]) {
   jobSetup();
   int status;
   if (argc == 7) {
-    printText(input, settings);
+    int readError = printText(input, settings);
     closeInput();
-    status = 0;
+    status = readError != 0 ? reportReadError(argv[6], readError) : 0;
   } else if (std::strncmp(argv[3], kApiModeMarker, sizeof kApiModeMarker - 1) == 0) {
     status = closeAndStatus(0, false);  // the printer was reset; nothing is read
   } else {
     status = runRasterJob(settings);
   }
   outFlush();  // the text and API paths end here; a raster job has flushed already
+  if (outWriteError() != 0) status = reportWriteError(outWriteError());
   return status;
 }

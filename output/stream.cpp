@@ -20,6 +20,10 @@ TALVERO_JOB_LOCAL std::atomic<size_t> fill{0};
 TALVERO_JOB_LOCAL std::atomic<size_t> sent{0};
 static_assert(std::atomic<size_t>::is_always_lock_free);
 
+// errno of the write that failed; once set, nothing more is written.
+TALVERO_JOB_LOCAL std::atomic<int> writeError{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
 TALVERO_JOB_LOCAL volatile sig_atomic_t flushing = 0;
 using SignalHandler = void (*)(int);
 TALVERO_JOB_LOCAL volatile SignalHandler deferredHandler = nullptr;
@@ -50,18 +54,19 @@ void outFlush() {
     captureSink->append(reinterpret_cast<const char*>(buffer) + done, end - done);
     done = end;
   }
-  while (done < end && deferredHandler == nullptr) {
+  while (done < end && deferredHandler == nullptr && writeError.load(std::memory_order_relaxed) == 0) {
     ssize_t n = writeSome(buffer + done, end - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
       sent.store(done, std::memory_order_release);
     } else if (!(n < 0 && errno == EINTR && writer == nullptr)) {
-      break;  // a write error
+      // A write that moves nothing without an error cannot be retried usefully either.
+      writeError.store(n < 0 && errno != 0 ? errno : EIO, std::memory_order_relaxed);
     }
   }
   void (*handler)(int) = deferredHandler;
   if (handler == nullptr) {
-    // Whatever could not be written is dropped; the buffer starts empty.
+    // After a write error the rest is dropped; the buffer starts empty.
     sent.store(0, std::memory_order_relaxed);
     fill.store(0, std::memory_order_release);
   }
@@ -71,6 +76,10 @@ void outFlush() {
     deferredHandler = nullptr;
     handler(SIGTERM);
   }
+}
+
+int outWriteError() {
+  return writeError.load(std::memory_order_relaxed);
 }
 
 bool outDeferSignal(void (*handler)(int)) {
@@ -119,6 +128,7 @@ void outRepeat(uint8_t byte, size_t count) {
 
 void outCapture(std::string* sink) {
   captureSink = sink;
+  writeError.store(0, std::memory_order_relaxed);
   sent.store(0, std::memory_order_relaxed);
   fill.store(0, std::memory_order_relaxed);
 }

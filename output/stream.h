@@ -12,6 +12,10 @@
 // write(2) the handler cannot know how much was written, so it only records
 // the request; the flush finishes its bookkeeping and then runs the handler
 // itself. No byte is ever written twice or lost.
+//
+// A write that fails (other than by an interrupting signal) ends the output:
+// its error is kept for the job to report, and every byte produced after it
+// is dropped, so a job whose output has gone away never blocks or loops.
 #pragma once
 
 #include <cstddef>
@@ -40,9 +44,12 @@ inline void outLe16(uint32_t value) {
 }
 
 // Writes every buffered byte to standard output (or to the capture string).
-// Write errors are not reported: what cannot be written is dropped.
+// After a write error nothing is written (see outWriteError).
 // Async-signal-safe when no capture string is set.
 void outFlush();
+
+// The errno of the write that failed, or 0 while every write has succeeded.
+int outWriteError();
 
 // For a signal handler: returns true when a flush is in progress, after
 // recording that `handler` must run (with SIGTERM as its argument) as soon as
@@ -60,5 +67,6 @@ using OutWriter = ssize_t (*)(void* context, const uint8_t* data, size_t length)
 void outSetWriter(OutWriter to, void* context);
 
 // Redirects flushed bytes into `sink` instead of standard output, for tests;
-// nullptr restores standard output. Drops anything still buffered.
+// nullptr restores standard output. Drops anything still buffered and
+// forgets an earlier write error.
 void outCapture(std::string* sink);

@@ -3,7 +3,8 @@
 // before and/or after them as LogoPosition says. The file is read in chunks
 // of at most 1024 bytes through one fixed buffer, so a file of any length
 // takes constant memory. A 00 byte ends its chunk: neither it nor the rest of
-// that chunk is sent, and the next read starts a fresh chunk.
+// that chunk is sent, and the next read starts a fresh chunk. A read error
+// ends the text job there, without the logo block after the text.
 #include "output/text.h"
 
 #include <unistd.h>
@@ -20,32 +21,36 @@ namespace {
 
 constexpr size_t kChunkSize = 1024;
 
-// Sends the file from its current position to its end. A read error ends
-// the text as the end of the file would; a read interrupted by a signal that
-// did not end the job is simply repeated.
-void sendText(int fd) {
+// Sends the file from its current position to its end, or until the output
+// has failed. Returns 0, or the errno of a read that failed; a read
+// interrupted by a signal that did not end the job is simply repeated.
+int sendText(int fd) {
   std::array<uint8_t, kChunkSize> chunk;
-  for (;;) {
+  while (outWriteError() == 0) {
     chunk.fill(0);
     ssize_t got = read(fd, chunk.data(), chunk.size());
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return;
+    if (got < 0) return errno;
+    if (got == 0) break;
     const void* nul = std::memchr(chunk.data(), 0, static_cast<size_t>(got));
     size_t length = nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - chunk.data())
                                    : static_cast<size_t>(got);
     outBytes(chunk.data(), length);
   }
+  return 0;
 }
 
 }  // namespace
 
-void printText(int fd, const JobSettings& settings) {
+int printText(int fd, const JobSettings& settings) {
   LogoPlacement placement = logoPlacement(settings.LogoPosition);
-  if (!placement.send) return;  // an unknown position sends nothing and reads nothing
+  if (!placement.send) return 0;  // an unknown position sends nothing and reads nothing
   const ModelRow& model = currentModel();
   LogoBlock logo = makeLogoBlock(model.logoText, model.logoKeyBase, settings);
 
   if (placement.before) sendLogoBlock(logo);
-  sendText(fd);
+  int readError = sendText(fd);
+  if (readError != 0) return readError;  // the job ends with what was sent
   if (placement.after) sendLogoBlock(logo);
+  return 0;
 }

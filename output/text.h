@@ -5,4 +5,5 @@
 #include "filter/settings.h"
 
 // Streams the file open on `fd` to the printer in chunks of 1024 bytes.
-void printText(int fd, const JobSettings& settings);
+// Returns 0, or the errno of a read that failed (the job stops there).
+int printText(int fd, const JobSettings& settings);

@@ -16,6 +16,7 @@ PACKAGES="
   python3 man-db
   chromium
   dpkg-dev file lintian
+  clang-14 libfuzzer-14-dev
 "
 for arch in "$@"; do
   libs="libcups2-dev libcupsimage2-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev"

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what is needed, builds, and runs every test: once in a normal
-# build, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# build, once under AddressSanitizer and UndefinedBehaviorSanitizer; then
+# a short run of every fuzz target, the Debian packages and the cross builds.
 # Warnings are errors here (not in a user's plain build).
 set -eu
 cd "$(dirname "$0")/.."
@@ -19,6 +20,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:ha
 awk '/^[0-9]+\/[0-9]+ Testing: / { name = $3 }
      /: Skipped$/ { getline reason; print "Skipped " name ": " reason }' \
   build-sanitize/Testing/Temporary/LastTest.log
+
+# A short run of every fuzz target (clang-14, ASan + UBSan; see scripts/fuzz.sh).
+scripts/fuzz.sh 20
 
 # The Debian package: built, installed, printed through, removed.
 scripts/package.sh

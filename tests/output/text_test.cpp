@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -97,12 +99,14 @@ TEST_F(Text, NulByteEndsItsChunk) {
   EXPECT_EQ(text(31, plain, exact).out, exact);
 }
 
-TEST_F(Text, ReadErrorEndsTheTextButNotTheLogo) {
+TEST_F(Text, ReadErrorEndsTheJobBeforeTheLogoAfterTheText) {
   PrinterModel = 31;
   int fd = open(writeFile("abc").c_str(), O_WRONLY);  // reading it fails
   ASSERT_GE(fd, 0);
-  Captured got = capture([&] { printText(fd, logoSettings(2, 0, 0, 0, 0)); });
+  int result = 0;
+  Captured got = capture([&] { result = printText(fd, logoSettings(3, 0, 0, 0, 0)); });
   close(fd);
+  EXPECT_EQ(result, EBADF);
   EXPECT_EQ(got.out, toString(hex("1B 61 00 1C 70 01 00 1B 40")));
 }
 

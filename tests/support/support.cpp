@@ -269,12 +269,15 @@ RunningFilter startFilter(const FilterCall& call, bool stdinPipe, bool stdoutPip
   if (running.pid < 0) throw std::runtime_error("fork failed");
   if (running.pid == 0) {
     int inFd = stdinPipe ? inPipe[0] : open(in.c_str(), O_RDONLY);
-    int outFd = stdoutPipe ? outPipe[1] : open(running.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int outFd = stdoutPipe           ? outPipe[1]
+                : call.stdoutFd >= 0 ? call.stdoutFd
+                                     : open(running.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int errFd = open(running.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (inFd < 0 || outFd < 0 || errFd < 0) _exit(127);
     dup2(inFd, STDIN_FILENO);
     dup2(outFd, STDOUT_FILENO);
     dup2(errFd, STDERR_FILENO);
+    if (call.stdoutFd == kClosedStdout) close(STDOUT_FILENO);
     if (call.addressSpaceLimit != 0) {
       struct rlimit limit{call.addressSpaceLimit, call.addressSpaceLimit};
       setrlimit(RLIMIT_AS, &limit);

@@ -116,7 +116,9 @@ struct FilterCall {
   std::string stdinPath;          // file on standard input; empty: /dev/null
   std::map<std::string, std::string> env;
   size_t addressSpaceLimit = 0;   // RLIMIT_AS of the filter in bytes; 0: none
+  int stdoutFd = -1;              // given as standard output; kClosedStdout: none; -1: a file
 };
+constexpr int kClosedStdout = -2;
 
 // The path of the filter under test (TALVERO_FILTER) and of the fixtures.
 std::string filterPath();

@@ -356,7 +356,7 @@ std::string escapedText(const std::string& bytes, size_t limit) {
 }
 
 template <class>
-inline constexpr bool kAlwaysFalse = false;
+[[maybe_unused]] inline constexpr bool kAlwaysFalse = false;  // clang sees no use in discarded branches
 
 }  // namespace
 
