@@ -45,7 +45,9 @@ for target in $targets; do
     grep -E "^(INFO: Seed:|==[0-9]+==ERROR|CHECK FAILED|SUMMARY)" "$log" | head -6 || true
     echo "   findings in $findings/, log in $log"
   fi
-  grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$log" | sed 's/^/   /' || true
+  # Final statistics; in fork mode, the last progress line instead.
+  grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$log" | sed 's/^/   /' ||
+    grep -E "^#[0-9]+:" "$log" | tail -1 | sed 's/^/   /' || true
 done
 if [ -n "$failed" ]; then
   echo "Findings:$failed"
