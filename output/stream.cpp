@@ -136,4 +136,5 @@ void outCapture(std::string* sink) {
 void outSetWriter(OutWriter to, void* context) {
   writer = to;
   writerContext = context;
+  writeError.store(0, std::memory_order_relaxed);  // a new destination starts without a failure
 }
