@@ -12,3 +12,7 @@ set(CMAKE_LIBRARY_ARCHITECTURE ${TALVERO_CROSS_TRIPLET})
 set(CMAKE_CROSSCOMPILING_EMULATOR ${TALVERO_CROSS_EMULATOR})
 # Build tools (ppdc, python3) are the build machine's own.
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+# pkg-config looks only at the target's own .pc files, so a library installed
+# for the build machine alone (PAPPL) is not taken for the target's.
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/${TALVERO_CROSS_TRIPLET}/pkgconfig:/usr/share/pkgconfig")
+set(ENV{PKG_CONFIG_PATH} "")
