@@ -115,7 +115,7 @@ TEST(PageLimitsTest, SmallInputsMakeLittleOutputAndUseLittleMemory) {
                                            1 + static_cast<uint32_t>(nextRandom(state) % 2000000), i % 2 == 0);
     if (i % 5 == 0) header.cupsBitsPerPixel = header.cupsBitsPerColor = 8;
     if (i % 7 == 0) header.cupsBytesPerLine = 1 + static_cast<uint32_t>(nextRandom(state) % 4096);
-    inputs.emplace_back("random header " + std::to_string(i), headerStream(header, nextRandom(state) % 2200));
+    inputs.emplace_back("random header " + std::to_string(i), headerStream(header, static_cast<size_t>(nextRandom(state) % 2200)));
   }
 
   std::string dir = tempDir();
