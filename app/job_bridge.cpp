@@ -5,7 +5,6 @@
 // prints the page exactly as it does a page read from a raster stream.
 #include "app/job_bridge.h"
 
-#include <algorithm>
 #include <cstring>
 #include <span>
 #include <vector>

@@ -1,10 +1,11 @@
 // One print job of the Printer Application, run through the filter's own
-// page loop. The application hands over each page as its header and its
+// raster job. The application hands over each page as its header and its
 // rows, in whatever layout it rasterised them (8-bit sRGB or grey, or one of
 // the other layouts the prefilter reads); each row is separated into black
-// and red (or black only) exactly as the prefilter does, the page is handed
-// to the filter's page loop as the raster stream the prefilter would have
-// written, and the printer bytes go to the job's device through a writer.
+// and red (or black only) exactly as the prefilter does, straight into the
+// page buffer of the filter's raster job, which prints the page as it prints
+// one read from a raster stream; the printer bytes go to the job's device
+// through a writer.
 // A job runs on one thread from start to end; all the job state of the
 // filter it touches is that thread's own.
 #pragma once
