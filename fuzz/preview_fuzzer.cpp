@@ -49,7 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   preview::Canvas canvas;
   std::string error;
-  uint32_t paper = size > 0 && data[0] % 2 == 0 ? 384 : 576;
-  if (preview::renderReceipt(result.receipt, preview::RenderOptions{paper}, canvas, error)) checkCanvas(canvas);
+  // A few bytes can describe a picture of hundreds of megabytes, which the
+  // fuzzing allocator (64 MiB at most) would fail: draw only up to 32 Mi
+  // pixels, so larger ones take the refusal path.
+  preview::RenderOptions options{size > 0 && data[0] % 2 == 0 ? 384u : 576u, uint64_t{32} << 20};
+  if (preview::renderReceipt(result.receipt, options, canvas, error)) {
+    checkCanvas(canvas);
+  } else {
+    fuzz::check(!error.empty() && canvas.pixels.empty(), "a refused picture without a message");
+  }
   return 0;
 }

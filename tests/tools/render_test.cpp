@@ -139,6 +139,22 @@ TEST(Render, TextAndCut) {
   EXPECT_GT(dashes, 0);
 }
 
+// A few bytes can describe a picture far larger than the receipt: an image
+// 38161 bytes wide and no rows widens the paper to 305288 dots. Above the
+// cap it is refused with a message and no canvas.
+TEST(Render, PictureSizeIsCapped) {
+  preview::Preview p = preview::previewBytes(hex("1D 76 30 32 11 95 00 00"));
+  const uint64_t pixels = uint64_t{305288 + preview::kMarginWidth} * 24;
+  for (uint64_t cap : {preview::kMaxCanvasPixels, pixels, pixels - 1}) {
+    preview::Canvas canvas;
+    std::string error;
+    bool drawn = preview::renderReceipt(p.receipt, preview::RenderOptions{576, cap}, canvas, error);
+    EXPECT_EQ(drawn, cap >= pixels) << cap;
+    EXPECT_EQ(canvas.pixels.size(), drawn ? pixels : 0) << cap;
+    EXPECT_EQ(error, drawn ? "" : "preview too large to draw (305584 x 24 dots); use --list");
+  }
+}
+
 // ---- the command line ----
 
 struct ToolRun {
@@ -235,6 +251,31 @@ TEST(Tool, WarnsAboutImagesWiderThanThePaper) {
   EXPECT_EQ(run.err, "talvero-preview: offset 2: warning: the image is 744 " + warning +
                          "talvero-preview: offset 205: warning: the image is 744 " + warning);
   EXPECT_EQ(runTool(dir, "--list --width 744 wide.bin").err, "");
+}
+
+// Under a memory limit a picture within the cap fails to draw with a
+// message and exit status 1, not an abort.
+TEST(Tool, ShortOfMemoryFailsCleanly) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit";
+#endif
+  std::string dir = talvero_test::tempDir();
+  Bytes job = hex("1B 40 1D 76 30 00 FF FF 00 00");  // 524280 dots wide, no rows
+  job.insert(job.end(), 9, 0x0A);                      // 9 lines: 330 rows of picture
+  writeFile(dir + "/wide.bin", job);
+  ToolRun run = runTool(dir, "-o out.png wide.bin");  // 173 M pixels, under the cap
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_GT(std::filesystem::file_size(dir + "/out.png"), 0u);
+
+  std::string limited = "cd '" + dir + "' && (ulimit -v 120000 && exec '" TALVERO_PREVIEW
+                        "' -o small.png wide.bin) 2>stderr";
+  int raw = std::system(limited.c_str());
+  run.err = slurp(dir + "/stderr");
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << raw;
+  EXPECT_NE(run.err.find("talvero-preview: not enough memory to draw the preview (524576 x 330 dots); use --list\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_FALSE(std::filesystem::exists(dir + "/small.png"));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 #include <type_traits>
 
 #include "tools/preview/font.h"
@@ -14,9 +15,8 @@
 namespace preview {
 namespace {
 
-constexpr uint64_t kMaxPixels = uint64_t{256} << 20;  // 256 Mi pixels, one byte each
-constexpr uint32_t kPaperGap = 8;                     // grey between paper and labels
-constexpr uint32_t kLabelScale = 2;                   // label glyphs: 10 x 16 dots
+constexpr uint32_t kPaperGap = 8;    // grey between paper and labels
+constexpr uint32_t kLabelScale = 2;  // label glyphs: 10 x 16 dots
 constexpr uint32_t kLabelCellWidth = kGlyphWidth * kLabelScale + 1;
 constexpr uint32_t kLabelCellHeight = kGlyphHeight * kLabelScale + 2;
 constexpr uint32_t kLabelSpacing = 4;
@@ -231,17 +231,23 @@ bool renderReceipt(const Receipt& receipt, const RenderOptions& options, Canvas&
   }
   uint64_t height = std::max(y + kBottomMargin, labelBottom + kLabelSpacing);
   uint64_t width = uint64_t{paperWidth} + kMarginWidth;
-  if (width * height > kMaxPixels) {
-    error = "preview too large to draw (" + std::to_string(width) + " x " + std::to_string(height) +
-            " dots); use --list";
+  std::string size = std::to_string(width) + " x " + std::to_string(height) + " dots";
+  if (width * height > options.maxPixels) {
+    error = "preview too large to draw (" + size + "); use --list";
     return false;
   }
 
   // Painting.
+  try {
+    canvas.pixels.assign(size_t(width * height), uint8_t(Ink::Paper));
+  } catch (const std::bad_alloc&) {
+    canvas.pixels = {};
+    error = "not enough memory to draw the preview (" + size + "); use --list";
+    return false;
+  }
   canvas.width = uint32_t(width);
   canvas.height = uint32_t(height);
   canvas.paperWidth = paperWidth;
-  canvas.pixels.assign(size_t(width * height), uint8_t(Ink::Paper));
   canvas.placements = std::move(placements);
   Painter paint(canvas);
   paint.fill(paperWidth, 0, kMarginWidth, canvas.height, Ink::Margin);

@@ -50,8 +50,14 @@ constexpr uint32_t kMarginWidth = 296;  // grey strip right of the paper
 constexpr uint32_t kLogoWidth = 256;    // logo placeholder box at scale 1
 constexpr uint32_t kLogoHeight = 96;
 
+// The largest picture drawn by default: 256 Mi pixels, one byte each.
+constexpr uint64_t kMaxCanvasPixels = uint64_t{256} << 20;
+
 struct RenderOptions {
   uint32_t paperWidthDots = 576;  // 576 for 80 mm paper, 384 for 58 mm
+  // A picture of more pixels is refused, not drawn. A few bytes can describe
+  // a huge one (an image 65535 bytes wide), so callers short of memory set less.
+  uint64_t maxPixels = kMaxCanvasPixels;
 };
 
 // Where an item of the receipt was drawn, in canvas pixels. Labels in the
@@ -77,7 +83,8 @@ struct Canvas {
 };
 
 // Draws `receipt` into `canvas`. Returns false, with a message in `error`,
-// when the picture would be larger than the preview allows.
+// when the picture would be larger than `options.maxPixels` or there is not
+// enough memory for it.
 bool renderReceipt(const Receipt& receipt, const RenderOptions& options, Canvas& canvas, std::string& error);
 
 // Writes `canvas` as an 8-bit palette PNG to `path` ("-" for standard
