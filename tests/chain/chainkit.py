@@ -243,6 +243,22 @@ def free_port():
         return s.getsockname()[1]
 
 
+def start_virtual_printer(tool, out_dir, paper, *extra, stderr=subprocess.PIPE, **popen):
+    """Starts talvero-virtual-printer `tool` on a free port of 127.0.0.1, its jobs in `out_dir`.
+
+    Returns the process (standard output a text pipe) and the port its first
+    line names; kills it and fails when that line does not come."""
+    proc = subprocess.Popen([tool, "--port", "0", "--out", out_dir, "--paper", paper, *extra],
+                            stdout=subprocess.PIPE, stderr=stderr, text=True, **popen)
+    first = proc.stdout.readline()
+    m = re.search(r"listening on 127\.0\.0\.1:(\d+)", first)
+    if not m:
+        proc.kill()
+        detail = proc.stderr.read() if stderr == subprocess.PIPE else ""
+        raise AssertionError(f"{tool} did not start: {first!r} {detail}")
+    return proc, int(m.group(1))
+
+
 def _die_with_parent():
     """In a child: asks the kernel for SIGTERM when the test process dies (even by SIGKILL)."""
     libc = ctypes.CDLL(None, use_errno=True)

@@ -14,7 +14,6 @@ Run by CTest, or: virtual_printer_test.py --tool build/tools/talvero-virtual-pri
 """
 import argparse
 import os
-import re
 import shutil
 import signal
 import socket
@@ -45,15 +44,8 @@ class Server:
     def __init__(self, test, paper):
         self.dir = tempfile.mkdtemp(prefix="talvero-vp-")
         test.addCleanup(shutil.rmtree, self.dir, True)
-        self.proc = subprocess.Popen([TOOL, "--port", "0", "--out", self.dir, "--paper", paper],
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.proc, self.port = kit.start_virtual_printer(TOOL, self.dir, paper)
         test.addCleanup(self.proc.communicate)
-        line = self.proc.stdout.readline()
-        m = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
-        if not m:
-            self.proc.kill()
-            raise AssertionError(f"no listening line: {line!r} {self.proc.stderr.read()}")
-        self.port = int(m.group(1))
         test.addCleanup(lambda: self.proc.poll() is None and self.proc.kill())
 
     def send(self, parts):

@@ -75,16 +75,9 @@ class VirtualPrinter:
         self.stderr_path = ws.join(f"vp-{name}.err")
         tool = os.path.join(kit.PATHS.build, "tools", "talvero-virtual-printer")
         with open(self.stderr_path, "wb") as err:
-            self.proc = subprocess.Popen([tool, "--port", "0", "--out", self.dir, "--paper", paper,
-                                          "--width", str(width)], stdin=subprocess.DEVNULL,
-                                         stdout=subprocess.PIPE, stderr=err, text=True,
-                                         preexec_fn=kit._die_with_parent)
-        first = self.proc.stdout.readline()
-        m = re.search(r"listening on 127\.0\.0\.1:(\d+)", first)
-        if not m:
-            self.proc.kill()
-            raise AssertionError(f"virtual printer {name} did not start: {first!r}")
-        self.port = int(m.group(1))
+            self.proc, self.port = kit.start_virtual_printer(tool, self.dir, paper, "--width", str(width),
+                                                             stderr=err, stdin=subprocess.DEVNULL,
+                                                             preexec_fn=kit._die_with_parent)
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
