@@ -17,6 +17,11 @@
 
 namespace {
 
+// Pages and pictures of up to this many bytes are built; a few bytes can
+// describe far larger ones, which the fuzzing allocator (64 MiB at most)
+// would fail.
+constexpr uint64_t kBuildable = uint64_t{32} << 20;
+
 void checkTiling(const preview::DecodeResult& decoded, size_t size) {
   size_t end = 0;
   for (const preview::Command& command : decoded.commands) {
@@ -46,9 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::check(!preview::listLine(command).empty(), "empty list line");
   }
   // A stitched page is as wide as its widest band and as tall as all its
-  // bands: a few bytes (bands of many rows of no bytes, then a wide one) can
-  // ask for hundreds of megabytes. Stitch only when even all bands in one
-  // page would fit the fuzzing allocator.
+  // bands (bands of many rows of no bytes, then a wide one, ask for hundreds
+  // of megabytes). Stitch only when even all bands in one page would fit.
   uint64_t widest = 0, rows = 0;
   for (const preview::ReceiptItem& item : result.receipt.items) {
     if (const auto* band = std::get_if<preview::RasterBand>(&item.body)) {
@@ -56,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       rows += band->rows;
     }
   }
-  if (widest * rows <= uint64_t{32} << 20) {
+  if (widest * rows <= kBuildable) {
     for (const preview::Planes& page : preview::stitchPages(result.receipt)) {
       size_t bytes = size_t{page.rows} * page.bytesPerRow;
       fuzz::check(page.black.size() == bytes && page.colour.size() == bytes, "stitched page size");
@@ -64,10 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   preview::Canvas canvas;
   std::string error;
-  // A few bytes can describe a picture of hundreds of megabytes, which the
-  // fuzzing allocator (64 MiB at most) would fail: draw only up to 32 Mi
-  // pixels, so larger ones take the refusal path.
-  preview::RenderOptions options{size > 0 && data[0] % 2 == 0 ? 384u : 576u, uint64_t{32} << 20};
+  // Larger pictures take the refusal path.
+  preview::RenderOptions options{size > 0 && data[0] % 2 == 0 ? 384u : 576u, kBuildable};
   if (preview::renderReceipt(result.receipt, options, canvas, error)) {
     checkCanvas(canvas);
   } else {
