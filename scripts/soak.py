@@ -363,9 +363,13 @@ class Soak:
             completed = None
             deadline = time.monotonic() + 300
             while (completed is None or printer.total_got() <= had) and time.monotonic() < deadline:
-                if completed is None and path.job_state(printer, job) == 9:
-                    completed = time.time()
-                time.sleep(0.01)
+                try:
+                    if completed is None and path.job_state(printer, job) == 9:
+                        completed = time.time()
+                except OSError:
+                    with self.lock:
+                        self.unanswered[f"{path.name} job state"] += 1
+                time.sleep(0.02)
             with printer.cond:
                 first = printer.arrivals[-1][0] if printer.total_got() > had else None
             if completed is None or first is None:
