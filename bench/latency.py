@@ -1,0 +1,327 @@
+#!/usr/bin/env python3
+"""How long a receipt takes through CUPS: lp to the first byte at the printer,
+lp to "completed", and when each stage of the chain starts and ends.
+
+A private cupsd (tests/chain/chainkit.py's, LogLevel debug, log times in
+microseconds) prints samples/receipt.pdf on queues of the build's PPD for
+model 31, one per kind of device:
+
+  socket   socket://127.0.0.1:PORT, a printer on loopback that, like most
+           receipt printers, has no SNMP agent (the socket backend)
+  pipe     file:///FIFO, a device cupsd writes itself without a backend, as
+           a USB printer's device node is written
+  app      a CUPS driverless queue (-m everywhere, the ipp backend) to
+           talvero-printer-app, which prints on such a socket printer
+
+The printers are in this process: each takes the time of the first byte and
+of the end of every connection (or FIFO opening). The stages come from the
+cupsd log: each filter's and the backend's "Started" line and the line on
+its exit. Every job's time is counted from just before lp runs; one job per
+queue is printed first and not counted (it loads fonts and caches). For
+each figure the table gives the median over the runs, in milliseconds.
+
+The stages of a chain run at once, each reading what the one before writes,
+so their spans overlap. A last table gives what our two stages cost on
+their own: the CPU time of the prefilter and of the filter on the
+document's raster, beside bench/read_floor reading the same raster with
+libcups (and reading nothing: the cost of starting a program linked with
+libcups), interleaved under bench/measured_run.
+
+  bench/latency.py [--build build] [--runs 5] [--kinds socket,pipe,app]
+                   [--uri-suffix '/?snmp=false'] [--ppd PATH]
+
+It runs cupsd, so as root. Nothing of it runs in the tests.
+"""
+import argparse
+import contextlib
+import datetime
+import os
+import re
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "chain"))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "app", "live"))
+sys.path.insert(0, HERE)
+import chainkit as kit  # noqa: E402
+
+MODEL = 31
+# "D [08/Dec/2026:15:03:30.123456 +0000] [Job 3] message"
+LOG_LINE = re.compile(r"^\w \[([^\]]+)\] \[Job (\d+)\] (.*)$")
+
+
+class TimedCupsd(kit.Cupsd):
+    """The tests' private cupsd, its log times given to the microsecond."""
+
+    def _write_config(self):
+        super()._write_config()
+        with open(os.path.join(self.root, "conf", "cupsd.conf"), "a") as f:
+            f.write("LogTimeFormat usecs\n")
+
+
+class Arrivals:
+    """What a printer saw: per connection, the time of its first byte and of its
+    end, and its size. Short connections (the Printer Application's paper status
+    queries) are not jobs."""
+    JOB_BYTES = 256
+
+    def __init__(self):
+        self.cond = threading.Condition()
+        self.connections = []  # [first byte time, end time or None, bytes]
+
+    def drain(self, read, forward=None):
+        """Reads chunks with `read` until it returns b"", passing each to `forward`; times the first and the end."""
+        record = None
+        while chunk := read(65536):
+            with self.cond:
+                if record is None:
+                    record = [time.time(), None, 0]
+                    self.connections.append(record)
+                record[2] += len(chunk)
+            if forward:
+                forward(chunk)
+        if record is not None:
+            with self.cond:
+                record[1] = time.time()
+                self.cond.notify_all()
+
+    def jobs(self):
+        """The connections that ended and carried a job."""
+        with self.cond:
+            return [r for r in self.connections if r[1] and r[2] >= self.JOB_BYTES]
+
+    def wait(self, count, timeout=60):
+        """Waits until `count` jobs have ended; returns the last one."""
+        with self.cond:
+            if not self.cond.wait_for(lambda: len(self.jobs()) >= count, timeout):
+                raise SystemExit(f"the printer received no job {count} within {timeout} s")
+            return self.jobs()[count - 1]
+
+
+class SocketDevice(Arrivals):
+    """An AppSocket printer on 127.0.0.1 without an SNMP agent:
+    talvero-virtual-printer (which answers status queries and checks every job)
+    behind a relay that times the bytes."""
+
+    def __init__(self, ws, name):
+        super().__init__()
+        tool = os.path.join(kit.PATHS.build, "tools", "talvero-virtual-printer")
+        self.printer, self.printer_port = kit.start_virtual_printer(tool, ws.mkdir(name), "ok")
+        threading.Thread(target=self.printer.stdout.read, daemon=True).start()
+        self.server = socket.create_server(("127.0.0.1", 0))
+        self.uri = f"socket://127.0.0.1:{self.server.getsockname()[1]}"
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        """Accepts one connection after the other and relays it."""
+        while True:
+            try:
+                conn, _ = self.server.accept()
+            except OSError:
+                return
+            self.relay(conn)
+
+    def relay(self, conn):
+        """Passes the sender's bytes to the printer and its answers back, until both ends are done."""
+        with conn, socket.create_connection(("127.0.0.1", self.printer_port)) as printer:
+            answers = threading.Thread(target=pump, args=(printer, conn))
+            answers.start()
+            self.drain(conn.recv, printer.sendall)
+            printer.shutdown(socket.SHUT_WR)
+            answers.join()
+
+    def close(self):
+        self.server.close()
+        self.printer.terminate()
+        self.printer.wait()
+
+
+def pump(source, sink):
+    """Copies `source` to `sink` until `source` ends."""
+    with contextlib.suppress(OSError):
+        while chunk := source.recv(65536):
+            sink.sendall(chunk)
+
+
+class PipeDevice(Arrivals):
+    """A FIFO that cupsd opens and writes for each job, like a USB device node."""
+
+    def __init__(self, ws):
+        super().__init__()
+        self.path = ws.join("device.fifo")
+        os.mkfifo(self.path, 0o666)
+        self.uri = f"file://{self.path}"
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        """Opens the FIFO again after each writer closes it, and drains it."""
+        while True:
+            with open(self.path, "rb", buffering=0) as f:
+                self.drain(f.read)
+
+    def close(self):
+        pass
+
+
+def log_time(stamp):
+    """Seconds since the epoch of a cupsd log time such as 08/Dec/2026:15:03:30.123456 +0000."""
+    return datetime.datetime.strptime(stamp, "%d/%b/%Y:%H:%M:%S.%f %z").timestamp()
+
+
+def stages(cupsd, job):
+    """{stage name: (start, end)} of job number `job`, and the time cupsd logged it completed."""
+    started, ended, completed = {}, {}, None
+    with open(cupsd.error_log, errors="replace") as f:
+        for line in f:
+            m = LOG_LINE.match(line)
+            if not m or int(m.group(2)) != job:
+                continue
+            when, text = log_time(m.group(1)), m.group(3)
+            if s := re.match(r"Started (?:filter|backend) (\S+) \(PID (\d+)\)", text):
+                started[s.group(2)] = (os.path.basename(s.group(1)), when)
+            elif e := re.match(r"PID (\d+) \(\S+\) (?:exited|stopped|crashed|was terminated)", text):
+                ended[e.group(1)] = when
+            elif text.startswith("Job completed"):
+                completed = when
+    out = {name: (start, ended.get(pid)) for pid, (name, start) in started.items()}
+    return out, completed
+
+
+def print_runs(cupsd, queue, device, document, runs):
+    """Prints `document` 1 + `runs` times on `queue`; returns one dict of times (s) per counted run."""
+    results = []
+    for i in range(runs + 1):
+        count = len(device.jobs())
+        before = time.time()
+        job = int(cupsd.lp(queue, document).rsplit("-", 1)[1])
+        first, _, size = device.wait(count + 1)
+        kit.wait_for(lambda: stages(cupsd, job)[1], 60, f"job {job} to complete", interval=0.02)
+        chain, completed = stages(cupsd, job)
+        row = {"first byte": first - before, "completed": completed - before}
+        for name, (start, stop) in chain.items():
+            row[f"{name} start"] = start - before
+            if stop:
+                row[f"{name} end"] = stop - before
+        if i:
+            results.append(row)
+        print(f"  {queue} job {job}: first byte {row['first byte'] * 1000:.0f} ms, "
+              f"completed {row['completed'] * 1000:.0f} ms, {size} bytes", file=sys.stderr)
+    return results
+
+
+def table(kind, results):
+    """The median table of one kind of device, as Markdown rows."""
+    names = list(results[0])
+    lines = [f"\n{kind} (median of {len(results)}, ms after lp)\n", "| stage | start | end | time |",
+             "|---|---:|---:|---:|"]
+    for key in ("first byte", "completed"):
+        lines.append(f"| {key} | | {statistics.median(r[key] for r in results) * 1000:.0f} | |")
+    for name in [n[:-6] for n in names if n.endswith(" start")]:
+        start = statistics.median(r[f"{name} start"] for r in results)
+        ends = [r[f"{name} end"] for r in results if f"{name} end" in r]
+        if ends:
+            spans = [r[f"{name} end"] - r[f"{name} start"] for r in results if f"{name} end" in r]
+            lines.append(f"| {name} | {start * 1000:.0f} | {statistics.median(ends) * 1000:.0f} | "
+                         f"{statistics.median(spans) * 1000:.0f} |")
+        else:
+            lines.append(f"| {name} | {start * 1000:.0f} | | |")
+    return "\n".join(lines)
+
+
+def stage_cpu(ppd, document, runs):
+    """CPU time of our two stages on the document's raster, against what libcups
+    alone needs to start and to read that raster (bench/read_floor); Markdown rows."""
+    import compare  # bench/compare.py: runs a program under measured_run
+    bench = os.path.join(kit.PATHS.build, "bench")
+    compare.MEASURED_RUN = os.path.join(bench, "measured_run")
+    if not os.path.exists(compare.MEASURED_RUN):
+        return "\n(no CPU times: build/bench has no measured_run)"
+    work = tempfile.mkdtemp(prefix="talvero-latency-")
+    rgb, planes = os.path.join(work, "rgb.ras"), os.path.join(work, "planes.ras")
+    env = dict(os.environ, PPD=ppd)
+    with open(rgb, "wb") as out:  # what the RIP gives the prefilter
+        out.write(kit.run([kit.PATHS.cupsfilter, "-p", ppd, "-m", "application/vnd.cups-raster",
+                           document]).stdout)
+    with open(rgb, "rb") as inp, open(planes, "wb") as out:
+        subprocess.run([kit.PATHS.prefilter, "1", "root", "receipt", "1", ""], stdin=inp, stdout=out,
+                       stderr=subprocess.DEVNULL, env=env, check=True)
+    args = ["1", "root", "receipt", "1", ""]
+    floor = os.path.join(bench, "read_floor")
+    programs = {"rastertoTalveroPlanes": ([kit.PATHS.prefilter, *args], rgb),
+                "libcups reading the same raster": ([floor], rgb),
+                "rastertoTalvero": ([kit.PATHS.filter, *args], planes),
+                "libcups reading the same raster ": ([floor], planes),
+                "libcups starting, reading nothing": ([floor], os.devnull)}
+    cpu = {name: [] for name in programs}
+    for _ in range(runs):  # interleaved, so that other work on the machine slows all alike
+        for name, (argv, stdin) in programs.items():
+            cpu[name].append(compare.run(argv, stdin, env)[0])
+    shutil.rmtree(work)
+    lines = [f"\nCPU time of a stage on the document (median of {runs}, ms)\n", "| program | CPU |", "|---|---:|"]
+    lines += [f"| {name.strip()} | {statistics.median(v) * 1000:.1f} |" for name, v in cpu.items()]
+    return "\n".join(lines)
+
+
+def add_queue(cupsd, ws, kind, ppd, suffix, closers):
+    """Adds the queue of `kind` (socket, pipe or app); returns (queue name, its device)."""
+    if kind == "pipe":
+        device = PipeDevice(ws)
+        cupsd.lpadmin("-p", kind, "-E", "-v", device.uri, "-P", ppd)
+    elif kind == "socket":
+        device = SocketDevice(ws, "printer-socket")
+        cupsd.lpadmin("-p", kind, "-E", "-v", device.uri + suffix, "-P", ppd)
+    else:
+        import appkit  # tests/app/live: starts talvero-printer-app as the tests do
+        appkit.APP = os.path.join(kit.PATHS.build, "app", "talvero-printer-app")
+        device = SocketDevice(ws, "printer-app")
+        app = appkit.App(ws).start()
+        closers.append(app.stop)
+        uri = app.add("receipt", device.uri, f"talvero_tlv{MODEL:03d}")
+        cupsd.lpadmin("-p", kind, "-E", "-v", uri, "-m", "everywhere")
+        # cupsd makes the queue's PPD from the printer's attributes after lpadmin returns.
+        kit.wait_for(lambda: "ColorModel" in kit.run(["lpoptions", "-h", cupsd.host, "-p", kind, "-l"],
+                                                     check=False).stdout.decode(), 30, "the queue's PPD")
+    closers.append(device.close)
+    return kind, device
+
+
+def main():
+    p = argparse.ArgumentParser(description="Latency of a receipt through a private cupsd.")
+    p.add_argument("--build", default=os.path.join(HERE, "..", "build"), help="the build tree")
+    p.add_argument("--runs", type=int, default=5, help="jobs counted per queue (default 5)")
+    p.add_argument("--kinds", default="socket,pipe,app", help="devices: socket, pipe, app")
+    p.add_argument("--ppd", help="the PPD of the socket and pipe queues (default the build's tlv031.ppd)")
+    p.add_argument("--uri-suffix", default="", help="appended to the socket queue's URI, e.g. /?snmp=false")
+    p.add_argument("--document", default=os.path.join(HERE, "..", "samples", "receipt.pdf"))
+    args = p.parse_args()
+    build = os.path.abspath(args.build)
+    kit.PATHS = kit.Paths(build, os.path.abspath(os.path.join(HERE, "..")), os.path.join(build, "latency-failed"))
+    if os.geteuid() != 0:
+        sys.exit("cupsd needs root: run as root")
+    ws = kit.Workspace("latency")
+    closers = []
+    try:
+        serverbin = kit.make_serverbin(ws.mkdir("serverbin"), {"rastertoTalvero": kit.PATHS.filter,
+                                                               "rastertoTalveroPlanes": kit.PATHS.prefilter})
+        cupsd = TimedCupsd(ws.mkdir("cupsd"), serverbin, kit.datadir()).start()
+        closers.append(cupsd.stop)
+        for kind in args.kinds.split(","):
+            queue, device = add_queue(cupsd, ws, kind, args.ppd or kit.PATHS.ppd(MODEL), args.uri_suffix, closers)
+            print(table(kind, print_runs(cupsd, queue, device, os.path.abspath(args.document), args.runs)))
+        print(stage_cpu(args.ppd or kit.PATHS.ppd(MODEL), os.path.abspath(args.document), max(args.runs, 11)))
+    finally:
+        for close in reversed(closers):
+            close()
+        ws.close()
+
+
+if __name__ == "__main__":
+    main()
