@@ -114,7 +114,9 @@ class SocketDevice(Arrivals):
     def __init__(self, ws, name):
         super().__init__()
         tool = os.path.join(kit.PATHS.build, "tools", "talvero-virtual-printer")
-        self.printer, self.printer_port = kit.start_virtual_printer(tool, ws.mkdir(name), "ok")
+        self.errors = ws.join(f"{name}.err")
+        with open(self.errors, "wb") as err:
+            self.printer, self.printer_port = kit.start_virtual_printer(tool, ws.mkdir(name), "ok", stderr=err)
         threading.Thread(target=self.printer.stdout.read, daemon=True).start()
         self.server = socket.create_server(("127.0.0.1", 0))
         self.uri = f"socket://127.0.0.1:{self.server.getsockname()[1]}"
@@ -139,9 +141,12 @@ class SocketDevice(Arrivals):
             answers.join()
 
     def close(self):
+        """Stops relaying and stops the printer; says so when it rejected a job."""
         self.server.close()
         self.printer.terminate()
-        self.printer.wait()
+        if self.printer.wait() != 0:
+            with open(self.errors, errors="replace") as f:
+                print(f"the virtual printer rejected a job:\n{f.read()[-2000:]}", file=sys.stderr)
 
 
 def pump(source, sink):
@@ -168,7 +173,7 @@ class PipeDevice(Arrivals):
                 self.drain(f.read)
 
     def close(self):
-        pass
+        """Nothing to stop: the reading thread ends with the program."""
 
 
 def log_time(stamp):
