@@ -21,9 +21,10 @@ queue is printed first and not counted (it loads fonts and caches). For
 each figure the table gives the median over the runs, in milliseconds.
 
 The stages of a chain run at once, each reading what the one before writes,
-so their spans overlap. A last table gives what our two stages cost on
-their own: the CPU time of the prefilter and of the filter on the
-document's raster, beside bench/read_floor reading the same raster with
+so their spans overlap, and on a busy machine they wait for a processor. A
+last table gives what each stage costs on its own, whatever the load: the
+CPU time of each program of the PDF chain run on what the stage before it
+wrote, and for our two stages bench/read_floor reading the same input with
 libcups (and reading nothing: the cost of starting a program linked with
 libcups), interleaved under bench/measured_run.
 
@@ -242,36 +243,37 @@ def table(kind, results):
 
 
 def stage_cpu(ppd, document, runs):
-    """CPU time of our two stages on the document's raster, against what libcups
-    alone needs to start and to read that raster (bench/read_floor); Markdown rows."""
+    """CPU time of each stage of the PDF chain on the document, each run on what
+    the stage before it wrote, and of bench/read_floor reading our two stages'
+    input with libcups alone (and reading nothing); Markdown rows."""
     import compare  # bench/compare.py: runs a program under measured_run
     bench = os.path.join(kit.PATHS.build, "bench")
     compare.MEASURED_RUN = os.path.join(bench, "measured_run")
     if not os.path.exists(compare.MEASURED_RUN):
         return "\n(no CPU times: build/bench has no measured_run)"
-    work = tempfile.mkdtemp(prefix="talvero-latency-")
-    rgb, planes = os.path.join(work, "rgb.ras"), os.path.join(work, "planes.ras")
-    env = dict(os.environ, PPD=ppd)
-    with open(rgb, "wb") as out:  # what the RIP gives the prefilter
-        out.write(kit.run([kit.PATHS.cupsfilter, "-p", ppd, "-m", "application/vnd.cups-raster",
-                           document]).stdout)
-    with open(rgb, "rb") as inp, open(planes, "wb") as out:
-        subprocess.run([kit.PATHS.prefilter, "1", "root", "receipt", "1", ""], stdin=inp, stdout=out,
-                       stderr=subprocess.DEVNULL, env=env, check=True)
+    system = os.path.join(kit.serverbin_dir(), "filter")
+    chain = [("pdftopdf", os.path.join(system, "pdftopdf")), ("gstoraster", os.path.join(system, "gstoraster")),
+             ("rastertoTalveroPlanes", kit.PATHS.prefilter), ("rastertoTalvero", kit.PATHS.filter)]
+    env = dict(os.environ, PPD=ppd, CONTENT_TYPE="application/pdf")
     args = ["1", "root", "receipt", "1", ""]
-    floor = os.path.join(bench, "read_floor")
-    programs = {"rastertoTalveroPlanes": ([kit.PATHS.prefilter, *args], rgb),
-                "libcups reading the same raster": ([floor], rgb),
-                "rastertoTalvero": ([kit.PATHS.filter, *args], planes),
-                "libcups reading the same raster ": ([floor], planes),
-                "libcups starting, reading nothing": ([floor], os.devnull)}
+    work = tempfile.mkdtemp(prefix="talvero-latency-")
+    programs, stdin = {}, document
+    for name, path in chain:  # each stage once, keeping what it writes for the next
+        programs[name] = ([path, *args], stdin)
+        out = os.path.join(work, name)
+        with open(stdin, "rb") as inp, open(out, "wb") as f:
+            subprocess.run([path, *args], stdin=inp, stdout=f, stderr=subprocess.DEVNULL, env=env, check=True)
+        if name.startswith("raster"):
+            programs[f"libcups reading {name}'s input"] = ([os.path.join(bench, "read_floor")], stdin)
+        stdin = out
+    programs["libcups starting, reading nothing"] = ([os.path.join(bench, "read_floor")], os.devnull)
     cpu = {name: [] for name in programs}
     for _ in range(runs):  # interleaved, so that other work on the machine slows all alike
-        for name, (argv, stdin) in programs.items():
-            cpu[name].append(compare.run(argv, stdin, env)[0])
+        for name, (argv, inp) in programs.items():
+            cpu[name].append(compare.run(argv, inp, env)[0])
     shutil.rmtree(work)
-    lines = [f"\nCPU time of a stage on the document (median of {runs}, ms)\n", "| program | CPU |", "|---|---:|"]
-    lines += [f"| {name.strip()} | {statistics.median(v) * 1000:.1f} |" for name, v in cpu.items()]
+    lines = [f"\nCPU time of each stage on the document (median of {runs}, ms)\n", "| program | CPU |", "|---|---:|"]
+    lines += [f"| {name} | {statistics.median(v) * 1000:.1f} |" for name, v in cpu.items()]
     return "\n".join(lines)
 
 
