@@ -13,8 +13,9 @@ model 31, one per kind of device:
   app      a CUPS driverless queue (-m everywhere, the ipp backend) to
            talvero-printer-app, which prints on such a socket printer
 
-The printers are in this process: each takes the time of the first byte and
-of the end of every connection (or FIFO opening). The stages come from the
+The socket printers are talvero-virtual-printer with --times (when each
+part of a job arrived); the FIFO is read in this process. Either gives the
+time of each job's first byte and of its end. The stages come from the
 cupsd log: each filter's and the backend's "Started" line and the line on
 its exit. Every job's time is counted from just before lp runs; one job per
 queue is printed first and not counted (it loads fonts and caches). For
@@ -34,12 +35,10 @@ libcups), interleaved under bench/measured_run.
 It runs cupsd, so as root. Nothing of it runs in the tests.
 """
 import argparse
-import contextlib
 import datetime
 import os
 import re
 import shutil
-import socket
 import statistics
 import subprocess
 import sys
@@ -69,92 +68,63 @@ class TimedCupsd(kit.Cupsd):
 
 
 class Arrivals:
-    """What a printer saw: per connection, the time of its first byte and of its
-    end, and its size. Short connections (the Printer Application's paper status
-    queries) are not jobs."""
-    JOB_BYTES = 256
+    """The jobs a printer received: for each, the time of its first byte, the
+    time it ended, and its size."""
 
     def __init__(self):
         self.cond = threading.Condition()
-        self.connections = []  # [first byte time, end time or None, bytes]
+        self.received = []  # (first byte time, end time, bytes)
 
-    def drain(self, read, forward=None):
-        """Reads chunks with `read` until it returns b"", passing each to `forward`; times the first and the end."""
-        record = None
-        while chunk := read(65536):
-            with self.cond:
-                if record is None:
-                    record = [time.time(), None, 0]
-                    self.connections.append(record)
-                record[2] += len(chunk)
-            if forward:
-                forward(chunk)
-        if record is not None:
-            with self.cond:
-                record[1] = time.time()
-                self.cond.notify_all()
+    def add(self, first, end, size):
+        """Records a job that has ended."""
+        with self.cond:
+            self.received.append((first, end, size))
+            self.cond.notify_all()
 
     def jobs(self):
-        """The connections that ended and carried a job."""
+        """The jobs so far."""
         with self.cond:
-            return [r for r in self.connections if r[1] and r[2] >= self.JOB_BYTES]
+            return list(self.received)
 
     def wait(self, count, timeout=60):
         """Waits until `count` jobs have ended; returns the last one."""
         with self.cond:
-            if not self.cond.wait_for(lambda: len(self.jobs()) >= count, timeout):
+            if not self.cond.wait_for(lambda: len(self.received) >= count, timeout):
                 raise SystemExit(f"the printer received no job {count} within {timeout} s")
-            return self.jobs()[count - 1]
+            return self.received[count - 1]
 
 
 class SocketDevice(Arrivals):
     """An AppSocket printer on 127.0.0.1 without an SNMP agent:
-    talvero-virtual-printer (which answers status queries and checks every job)
-    behind a relay that times the bytes."""
+    talvero-virtual-printer, which answers status queries, checks every job and
+    keeps when each part of it arrived (--times)."""
 
     def __init__(self, ws, name):
         super().__init__()
         tool = os.path.join(kit.PATHS.build, "tools", "talvero-virtual-printer")
+        self.dir = ws.mkdir(name)
         self.errors = ws.join(f"{name}.err")
         with open(self.errors, "wb") as err:
-            self.printer, self.printer_port = kit.start_virtual_printer(tool, ws.mkdir(name), "ok", stderr=err)
-        threading.Thread(target=self.printer.stdout.read, daemon=True).start()
-        self.server = socket.create_server(("127.0.0.1", 0))
-        self.uri = f"socket://127.0.0.1:{self.server.getsockname()[1]}"
-        threading.Thread(target=self.serve, daemon=True).start()
+            self.printer, port = kit.start_virtual_printer(tool, self.dir, "ok", "--times", "--no-pictures",
+                                                           stderr=err)
+        self.uri = f"socket://127.0.0.1:{port}"
+        threading.Thread(target=self.follow, daemon=True).start()
 
-    def serve(self):
-        """Accepts one connection after the other and relays it."""
-        while True:
-            try:
-                conn, _ = self.server.accept()
-            except OSError:
-                return
-            self.relay(conn)
-
-    def relay(self, conn):
-        """Passes the sender's bytes to the printer and its answers back, until both ends are done."""
-        with conn, socket.create_connection(("127.0.0.1", self.printer_port)) as printer:
-            answers = threading.Thread(target=pump, args=(printer, conn))
-            answers.start()
-            self.drain(conn.recv, printer.sendall)
-            printer.shutdown(socket.SHUT_WR)
-            answers.join()
+    def follow(self):
+        """Reads the printer's "job N: SIZE bytes, ..." lines: each is a job that has ended."""
+        for line in self.printer.stdout:
+            if m := re.match(r"job (\d+): (\d+) bytes", line):
+                end = time.time()
+                with open(os.path.join(self.dir, f"job-{m.group(1)}.times")) as f:
+                    first = int(f.readline().split()[1]) / 1e6
+                self.add(first, end, int(m.group(2)))
 
     def close(self):
-        """Stops relaying and stops the printer; says so when it rejected a job."""
-        self.server.close()
+        """Stops the printer; says so when it rejected a job."""
         self.printer.terminate()
         if self.printer.wait() != 0:
             with open(self.errors, errors="replace") as f:
                 print(f"the virtual printer rejected a job:\n{f.read()[-2000:]}", file=sys.stderr)
-
-
-def pump(source, sink):
-    """Copies `source` to `sink` until `source` ends."""
-    with contextlib.suppress(OSError):
-        while chunk := source.recv(65536):
-            sink.sendall(chunk)
 
 
 class PipeDevice(Arrivals):
@@ -168,10 +138,15 @@ class PipeDevice(Arrivals):
         threading.Thread(target=self.serve, daemon=True).start()
 
     def serve(self):
-        """Opens the FIFO again after each writer closes it, and drains it."""
+        """Opens the FIFO again after each writer closes it, and reads it to its end."""
         while True:
             with open(self.path, "rb", buffering=0) as f:
-                self.drain(f.read)
+                first, size = None, 0
+                while chunk := f.read(65536):
+                    first = first or time.time()
+                    size += len(chunk)
+                if first:
+                    self.add(first, time.time(), size)
 
     def close(self):
         """Nothing to stop: the reading thread ends with the program."""
