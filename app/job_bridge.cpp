@@ -11,6 +11,7 @@
 
 #include "filter/device.h"
 #include "filter/globals.h"
+#include "app/page_width.h"
 #include "filter/raster_job.h"
 #include "prefilter/raster_format.h"
 
@@ -26,6 +27,7 @@ struct BridgeJob {
   std::vector<Rgb> pixels;
   uint32_t nextRow = 0;
   bool pageOpen = false;
+  std::string widthNotice;  // marks the last page lost to the head's width
 };
 
 void BridgeJobDeleter::operator()(BridgeJob* job) const {
@@ -46,6 +48,28 @@ void putBlankRows(BridgeJob& job, uint32_t end) {
   for (; job.nextRow < end && !job.raster.failed; ++job.nextRow) {
     if (uint8_t* row = nextPlaneRow(job)) std::memset(row, 0, job.planeRowBytes);
   }
+}
+
+// Cuts the page down to the print head's width (page_width.h) once all its
+// rows are in; says in widthNotice what marks did not fit.
+void fitPageToHead(BridgeJob& job) {
+  cups_page_header_t& page = job.raster.work.header;
+  const uint32_t target = printableWidth(page.cupsWidth, page.HWResolution[0]);
+  if (page.cupsWidth <= target || job.raster.rowsStored == 0) return;
+  const uint32_t bands = page.cupsBytesPerLine / ((page.cupsWidth + 7) / 8);
+  uint8_t* rows = job.raster.work.job.page.data();
+  uint32_t first = 0, end = 0;
+  inkedColumns(rows, job.raster.rowsStored, bands, page.cupsWidth, first, end);
+  CropWindow window = chooseWindow(page.cupsWidth, target, first, end);
+  cropRows(rows, job.raster.rowsStored, bands, page.cupsWidth, window);
+  if (window.lostLeft + window.lostRight > 0) {
+    job.widthNotice = "marks " + std::to_string(end - first) + " dots wide do not fit the " +
+                      std::to_string(target) + "-dot print head; " + std::to_string(window.lostLeft) +
+                      " dots at the left and " + std::to_string(window.lostRight) +
+                      " at the right are not printed";
+  }
+  page.cupsWidth = window.width;
+  page.cupsBytesPerLine = bands * ((window.width + 7) / 8);
 }
 
 }  // namespace
@@ -102,12 +126,18 @@ bool bridgeEndPage(BridgeJob& job) {
   if (!job.pageOpen) return !job.raster.failed;
   job.pageOpen = false;
   putBlankRows(job, job.pageRows);
+  job.widthNotice.clear();
+  if (!job.raster.failed) fitPageToHead(job);
   if (job.raster.failed || !finishRasterPage(job.raster)) {
     reportAllocationFailure(job.raster);
     return false;
   }
   outFlush();  // the page reaches the printer now, not at the end of the job
   return true;
+}
+
+const std::string& bridgeWidthNotice(const BridgeJob& job) {
+  return job.widthNotice;
 }
 
 BridgeResult bridgeEndJob(BridgeJobPtr job) {

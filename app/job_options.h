@@ -48,6 +48,7 @@ struct MediaSize {
   int width;           // hundredths of millimetres
   int length;
   int sideMargin;      // left and right unprintable strips, hundredths of millimetres
+  const char* label;   // the PPD's text for it
 };
 
 // The PPD's paper sizes; the first is the default.
