@@ -24,8 +24,6 @@ constexpr char kNarrowSuffix[] = "_58mm";
 // The media sizes of the two rolls (mediaSizes()).
 constexpr size_t kWideRoll = 0;
 constexpr size_t kNarrowRoll = 2;
-// PAPPL's own languages: each gets the media labels.
-constexpr const char* kLanguages[] = {"de", "en", "es", "fr", "it", "ja", "nb-NO", "pl", "tr"};
 
 // A driver: a model and the roll it starts with.
 struct DriverChoice {
@@ -81,13 +79,15 @@ const MediaSize* mediaSizeNamed(const char* name) {
   return nullptr;
 }
 
-// Every PPD size, the roll's as ready and default media. PAPPL gives every
+// The sizes offered, the roll's as ready and default media. PAPPL gives every
 // size of media-col-database the same side margins, the 80 mm roll's (the
 // narrowest); ready and default media carry their own.
 void setMedia(pappl_pr_driver_data_t& data, bool narrowRoll) {
   std::span<const MediaSize> sizes = mediaSizes();
-  data.num_media = static_cast<int>(sizes.size());
-  for (size_t i = 0; i < sizes.size(); ++i) data.media[i] = sizes[i].name;
+  data.num_media = 0;
+  for (const MediaSize& size : sizes) {
+    if (size.offered) data.media[data.num_media++] = size.name;
+  }
   data.left_right = sizes[kWideRoll].sideMargin;
   data.bottom_top = 0;
   data.num_source = 1;
@@ -166,18 +166,6 @@ std::vector<pappl_pr_driver_t> talveroDrivers() {
   return drivers;
 }
 
-void addMediaLabels(pappl_system_t* system) {
-  static std::string strings;  // PAPPL keeps a pointer to it
-  static std::vector<std::string> paths;
-  if (strings.empty()) {
-    for (const MediaSize& size : mediaSizes()) {
-      strings += std::string("\"media.") + size.name + "\" = \"" + size.label + "\";\n";
-    }
-    for (const char* language : kLanguages) paths.push_back(std::string("/talvero-media-") + language + ".strings");
-  }
-  for (size_t i = 0; i < paths.size(); ++i) papplSystemAddStringsData(system, paths[i].c_str(), kLanguages[i], strings.c_str());
-}
-
 void settleRollMargins(pappl_system_t* system) {
   papplSystemIteratePrinters(system, settleReadyMargins, nullptr);
 }
@@ -211,19 +199,16 @@ bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const
   data->duplex = PAPPL_DUPLEX_NONE;
 
   // The page's dots are separated here, not by PAPPL: 8-bit pages only, in
-  // grey or colour for every model (PAPPL passes PWG raster on unconverted;
-  // a black-only model prints colours as black, red solid, as the
-  // prefilter does). PAPPL takes colour raster only from a printer that
-  // offers print-color-mode color, so black-only models offer it too, and
-  // default to auto, for which clients (CUPS among them) send colour pages.
+  // grey or colour for every model (PAPPL passes PWG raster on unconverted).
+  // A black-only model prints colours in black, red solid, as the prefilter
+  // does; only from a colour page can it tell red from grey, so it, too,
+  // says it takes colour (PAPPL takes colour raster only from a printer that
+  // offers print-color-mode color; CUPS renders colour pages only for a
+  // colour printer, and defaults it to colour for print-color-mode auto).
   data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8 | PAPPL_PWG_RASTER_TYPE_SRGB_8;
   data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
-  if (model->twoColour) {
-    data->color_default = PAPPL_COLOR_MODE_COLOR;
-    data->ppm_color = data->ppm;  // PAPPL's sign of a colour printer (color-supported)
-  } else {
-    data->color_default = PAPPL_COLOR_MODE_AUTO;
-  }
+  data->color_default = model->twoColour ? PAPPL_COLOR_MODE_COLOR : PAPPL_COLOR_MODE_AUTO;
+  data->ppm_color = data->ppm;  // PAPPL's sign of a colour printer (color-supported)
   data->num_resolution = 1;
   data->x_resolution[0] = data->y_resolution[0] = kResolution;
   data->x_default = data->y_default = kResolution;

@@ -21,10 +21,6 @@ bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const
                            const char* deviceId, pappl_pr_driver_data_t* data, ipp_t** attrs,
                            void* context);
 
-// Adds the labels of the media sizes (the PPD's texts, "A4 at One Third
-// (80 mm Roll)") to the web interface's languages.
-void addMediaLabels(pappl_system_t* system);
-
 // Gives each printer's ready (and so default) media the side margins of its
 // size; PAPPL's media page and Set-Printer-Attributes give every size the
 // 80 mm roll's.

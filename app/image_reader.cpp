@@ -84,7 +84,7 @@ int pngToRgba(png_structp png) {
 ImageResult pngRows(PngReading& r, FILE* file, const ImageSink& sink) {
   if (setjmp(r.jump) != 0) return ImageResult::Refused;
   png_init_io(r.png, file);
-  png_set_user_limits(r.png, kMaxImageSide, kMaxImageRows);
+  png_set_user_limits(r.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);  // sizeAllowed says why
   png_set_chunk_malloc_max(r.png, kMaxPngChunk);
   png_set_chunk_cache_max(r.png, kMaxPngChunks);
   png_set_option(r.png, PNG_SKIP_sRGB_CHECK_PROFILE, PNG_OPTION_ON);

@@ -26,6 +26,7 @@ struct BridgeJob {
   uint32_t pageRows = 0;
   std::vector<Rgb> pixels;
   uint32_t nextRow = 0;
+  uint32_t ditherX0 = 0;  // puts the head's centred window in the filter path's dither phase
   bool pageOpen = false;
   std::string widthNotice;  // marks the last page lost to the head's width
 };
@@ -108,6 +109,10 @@ bool bridgeStartPage(BridgeJob& job, const cups_page_header2_t& header, std::str
   job.pageRows = page.cupsHeight;
   job.pixels.assign(header.cupsWidth, Rgb{});
   job.nextRow = 0;
+  // The filter path dithers the head's window from its first column; so
+  // does the bridge when the crop rule keeps the centred window.
+  const uint32_t head = printableWidth(header.cupsWidth, header.HWResolution[0]);
+  job.ditherX0 = header.cupsWidth > head ? (8 - (header.cupsWidth - head) / 2 % 8) % 8 : 0;
   job.pageOpen = true;
   return true;
 }
@@ -118,7 +123,7 @@ void bridgeWriteLine(BridgeJob& job, uint32_t y, const uint8_t* line) {
   uint8_t* row = job.raster.failed ? nullptr : nextPlaneRow(job);
   if (row == nullptr) return;
   decodeRow(job.layout, std::span<const uint8_t>(line, job.input.cupsBytesPerLine), job.pixels);
-  encodeRow(job.pixels, y, job.colourPlanes, std::span<uint8_t>(row, job.planeRowBytes));
+  encodeRow(job.pixels, y, job.colourPlanes, std::span<uint8_t>(row, job.planeRowBytes), job.ditherX0);
   ++job.nextRow;
 }
 

@@ -111,7 +111,6 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   }
   papplSystemAddListeners(system, localSocketPath(setup->programName.c_str()).c_str());
   if (const char* group = cupsGetOption("admin-group", count, options)) papplSystemSetAdminGroup(system, group);
-  addMediaLabels(system);
   addImageFilters(system);
   papplSystemSetFooterHTML(system, "Talvero receipt printers, driver 1.3.5");
   papplSystemSetPrinterDrivers(system, static_cast<int>(setup->drivers.size()), setup->drivers.data(), nullptr,
