@@ -9,14 +9,19 @@
 #include <span>
 #include <vector>
 
-#include "filter/device.h"
-#include "filter/globals.h"
 #include "app/page_width.h"
+#include "filter/device.h"
 #include "filter/raster_job.h"
 #include "prefilter/raster_format.h"
 
 struct BridgeJob {
-  RasterJob raster;          // the filter's job: settings, page buffer, count
+  BridgeJob(const JobSettings& settings, bool planes, OutputSink::Writer writer, void* context,
+            const Diagnostics& log)
+      : out(writer, context), job(settings, out, log), raster(job), colourPlanes(planes) {}
+
+  OutputSink out;            // the job's printer bytes, on their way to the writer
+  JobContext job;            // settings, model, the job-wide values
+  RasterJob raster;          // the filter's raster job: page buffer, count
   bool colourPlanes = false;
 
   // The page being received.
@@ -58,7 +63,7 @@ void fitPageToHead(BridgeJob& job) {
   const uint32_t target = printableWidth(page.cupsWidth, page.HWResolution[0]);
   if (page.cupsWidth <= target || job.raster.rowsStored == 0) return;
   const uint32_t bands = page.cupsBytesPerLine / ((page.cupsWidth + 7) / 8);
-  uint8_t* rows = job.raster.work.job.page.data();
+  uint8_t* rows = job.raster.work.buffers.page.data();
   uint32_t first = 0, end = 0;
   inkedColumns(rows, job.raster.rowsStored, bands, page.cupsWidth, first, end);
   CropWindow window = chooseWindow(page.cupsWidth, target, first, end);
@@ -75,16 +80,10 @@ void fitPageToHead(BridgeJob& job) {
 
 }  // namespace
 
-BridgeJobPtr bridgeStartJob(const JobSettings& settings, bool colourPlanes, OutWriter writer,
-                            void* context) {
-  BridgeJobPtr job(new BridgeJob);
-  resetJobGlobals();
-  PrinterModel = settings.ModelNumber;
-  outCapture(nullptr);  // nothing left over from an earlier job on this thread
-  outSetWriter(writer, context);
-  shutDown();           // ESC @: the printer starts from a known state
-  job->colourPlanes = colourPlanes;
-  beginRasterJob(job->raster, settings, nullptr);
+BridgeJobPtr bridgeStartJob(const JobSettings& settings, bool colourPlanes, OutputSink::Writer writer,
+                            void* context, const Diagnostics& log) {
+  BridgeJobPtr job(new BridgeJob(settings, colourPlanes, writer, context, log));
+  shutDown(job->out);  // ESC @: the printer starts from a known state
   return job;
 }
 
@@ -137,7 +136,7 @@ bool bridgeEndPage(BridgeJob& job) {
     reportAllocationFailure(job.raster);
     return false;
   }
-  outFlush();  // the page reaches the printer now, not at the end of the job
+  job.out.flush();  // the page reaches the printer now, not at the end of the job
   return true;
 }
 
@@ -147,15 +146,13 @@ const std::string& bridgeWidthNotice(const BridgeJob& job) {
 
 BridgeResult bridgeEndJob(BridgeJobPtr job) {
   if (!job->raster.failed) finishRasterJob(job->raster);
-  outFlush();
-  outSetWriter(nullptr, nullptr);
+  job->out.flush();
   return BridgeResult{job->raster.pageCount, job->raster.failed};
 }
 
 void bridgeCancelJob(BridgeJobPtr job) {
-  job.reset();  // whatever page was coming is dropped
-  sendCancelNulls();
-  shutDown();
-  outFlush();
-  outSetWriter(nullptr, nullptr);
+  // Whatever page was coming is dropped; the bytes produced so far go first.
+  sendCancelNulls(job->out);
+  shutDown(job->out);
+  job->out.flush();
 }
