@@ -1,15 +1,13 @@
-// The Printer Application's PNG and JPEG reader and the placement of a
-// picture on the head, on any file. The first input byte chooses the
-// format, the head (576 or 384 dots) and print-scaling; the rest is the
-// file. It is read as a job reads it: once for its size and the columns of
-// its marks, then again through the row scaler. A reading must hand on
-// exactly the rows it announced, each as wide, or refuse with a reason;
-// the fit must lie on the head, and the scaler must make exactly the rows
-// of the fit.
+// The Printer Application's PNG and JPEG reader and a picture's fit on the
+// head, on any file. The first input byte chooses the format, the head (576
+// or 384 dots) and print-scaling; the rest is the file, read twice as a job
+// reads it. A reading hands on exactly the rows it announced, each as wide,
+// or refuses with a reason; the fit lies on the head; the scaler makes
+// every row of the fit.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
+#include <optional>
 #include <string>
 
 #include "app/image_fit.h"
@@ -17,8 +15,8 @@
 
 namespace {
 
-// Pictures larger than this are stopped after their size, so that one input
-// cannot keep a run busy for seconds (the limits themselves are tested live).
+// Larger pictures are stopped after their size (their limits are tested
+// live), so that no input keeps a run busy for seconds.
 constexpr uint64_t kDotBudget = 1u << 20;
 
 void check(bool ok, const char* what) {
@@ -28,56 +26,45 @@ void check(bool ok, const char* what) {
   }
 }
 
-// Reads the file once; returns the result and counts the rows handed on.
-ImageResult readCounting(ImageFormat format, FILE* file, uint32_t& width, uint32_t& height, uint32_t& rows,
-                         const std::function<bool(uint32_t, std::span<const Rgb>)>& each) {
-  rows = 0;
-  std::string why;
-  ImageSink sink{[&](uint32_t w, uint32_t h) {
-                   width = w;
-                   height = h;
-                   return uint64_t{w} * h <= kDotBudget;
-                 },
-                 [&](uint32_t y, std::span<const Rgb> row) {
-                   check(y == rows++ && row.size() == width, "rows in order, each as wide as the picture");
-                   return each(y, row);
-                 }};
-  ImageResult result = readImage(format, file, sink, why);
-  check(result != ImageResult::Refused || !why.empty(), "a refusal says why");
-  check(result != ImageResult::Done || rows == height, "a whole reading hands on every row");
-  return result;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
-  const ImageFormat format = data[0] & 1 ? ImageFormat::Jpeg : ImageFormat::Png;
-  const uint32_t head = data[0] & 2 ? 384 : 576;
-  const auto scaling = static_cast<ImageScaling>((data[0] >> 2) % 3);
-  FILE* file = fmemopen(const_cast<uint8_t*>(data + 1), size - 1, "rb");
+  FILE* file = size >= 2 ? fmemopen(const_cast<uint8_t*>(data + 1), size - 1, "rb") : nullptr;
   if (file == nullptr) return 0;
+  const ImageFormat format = data[0] & 1 ? ImageFormat::Jpeg : ImageFormat::Png;
+  const auto scaling = static_cast<ImageScaling>((data[0] >> 2) % 3);
   uint32_t width = 0, height = 0, rows = 0, inkFirst = UINT32_MAX, inkEnd = 0;
-  ImageResult first = readCounting(format, file, width, height, rows, [&](uint32_t, std::span<const Rgb> row) {
-    widenInk(row, inkFirst, inkEnd);
+  uint64_t made = 0;
+  ImageFit fit;
+  std::optional<RowScaler> scaler;  // for the second reading
+  RowScaler::Output out = [&](uint32_t y, std::span<const Rgb> row) {
+    check(y == made++ && row.size() == fit.width, "page rows in order, as wide as the fit");
     return true;
-  });
-  ImageFit fit = fitImage(width, height, inkFirst, inkEnd, head, scaling);
-  if (first == ImageResult::Done) {
-    check(fit.left + fit.width <= head && fit.first + fit.sourceWidth <= width && fit.height > 0, "fit on the head");
-  }
-  if (first == ImageResult::Done && fit.height * fit.width <= kDotBudget) {
-    RowScaler scaler(fit.sourceWidth, height, fit.width, fit.height);
-    uint64_t made = 0;
-    RowScaler::Output out = [&](uint32_t y, std::span<const Rgb> row) {
-      check(y == made++ && row.size() == fit.width, "page rows in order, each as wide as the fit");
-      return true;
-    };
-    uint32_t again = 0;
-    readCounting(format, file, width, height, again, [&](uint32_t, std::span<const Rgb> row) {
-      return scaler.add(row.subspan(fit.first, fit.sourceWidth), out);
-    });
-    check(again == rows && made == fit.height, "the second reading makes every page row");
+  };
+  ImageSink sink{[&](uint32_t w, uint32_t h) {
+                   width = w, height = h, rows = 0;
+                   return uint64_t{w} * h <= kDotBudget;
+                 },
+                 [&](uint32_t y, std::span<const Rgb> row) {
+                   check(y == rows++ && row.size() == width, "rows in order, as wide as announced");
+                   if (!scaler) widenInk(row, inkFirst, inkEnd);
+                   return !scaler || scaler->add(row.subspan(fit.first, fit.sourceWidth), out);
+                 }};
+  std::string why;
+  for (int reading = 0; reading < 2; ++reading) {
+    ImageResult result = readImage(format, file, sink, why);
+    check(result != ImageResult::Refused || !why.empty(), "a refusal says why");
+    check(result != ImageResult::Done || rows == height, "a whole reading hands on every row");
+    if (result != ImageResult::Done) break;
+    if (scaler) {
+      check(made == fit.height, "the scaler makes every row of the fit");
+      break;
+    }
+    fit = fitImage(width, height, inkFirst, inkEnd, data[0] & 2 ? 384 : 576, scaling);
+    check(fit.left + fit.width <= fit.pageWidth && fit.first + fit.sourceWidth <= width && fit.height > 0,
+          "the fit lies on the head");
+    if (fit.height * fit.width > kDotBudget) break;
+    scaler.emplace(fit.sourceWidth, height, fit.width, fit.height);
   }
   std::fclose(file);
   return 0;

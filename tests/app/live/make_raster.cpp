@@ -3,12 +3,10 @@
 // header and pixels (what the CUPS RIP hands the prefilter), so the app and
 // the filter chain can be given the same page.
 //
-//   make_raster pwg|cups|cups-head MEDIA srgb_8|sgray_8 OUT [PAGES [PPM]]
+//   make_raster pwg|cups|cups-head MEDIA srgb_8|sgray_8 OUT [PAGES]
 //
 // cups-head writes the centred 576 dots of each row, the 80 mm head's width
 // that the PPD's imageable area gives the filter path.
-// With PPM (a binary P6 picture at 203 dpi), each page is that picture,
-// centred across the page from its top, instead of the test page.
 // MEDIA is a PWG media name with its size, e.g. oe_80x297mm... or
 // custom_x_80x297mm; the page is drawn at 203 dpi. The page, top to bottom:
 // blank rows, a solid black bar, a solid red bar, a grey ramp from white to
@@ -48,41 +46,13 @@ Colour testDot(unsigned x, unsigned y, unsigned width) {
   return white;
 }
 
-// A P6 picture (empty when none could be read).
-struct Picture {
-  int width = 0, height = 0;
-  std::vector<uint8_t> rgb;
-};
-
-Picture readPpm(const char* path) {
-  Picture p;
-  FILE* f = std::fopen(path, "rb");
-  int max = 0;
-  if (f != nullptr && std::fscanf(f, "P6 %d %d %d", &p.width, &p.height, &max) == 3 && max == 255 &&
-      std::fgetc(f) != EOF && p.width > 0 && p.height > 0) {
-    p.rgb.resize(size_t(p.width) * size_t(p.height) * 3);
-    if (std::fread(p.rgb.data(), 1, p.rgb.size(), f) != p.rgb.size()) p.rgb.clear();
-  }
-  if (f != nullptr) std::fclose(f);
-  return p;
-}
-
-// The colour of dot (x, y): the picture's, centred, when there is one.
-Colour dotAt(unsigned x, unsigned y, unsigned width, const Picture& picture) {
-  if (picture.rgb.empty()) return testDot(x, y, width);
-  int px = int(x) - (int(width) - picture.width) / 2;
-  if (px < 0 || px >= picture.width || int(y) >= picture.height) return {255, 255, 255};
-  const uint8_t* dot = &picture.rgb[(size_t(y) * size_t(picture.width) + size_t(px)) * 3];
-  return {dot[0], dot[1], dot[2]};
-}
-
 // Fills one row of the page (`width` dots, from dot `first` on) in the
 // header's colour space.
-void drawRow(const cups_page_header2_t& header, unsigned y, std::vector<uint8_t>& row, const Picture& picture,
-             unsigned width, unsigned first) {
+void drawRow(const cups_page_header2_t& header, unsigned y, std::vector<uint8_t>& row, unsigned width,
+             unsigned first) {
   bool grey = header.cupsNumColors == 1;
   for (unsigned x = 0; x < header.cupsWidth; ++x) {
-    Colour c = dotAt(x + first, y, width, picture);
+    Colour c = testDot(x + first, y, width);
     if (grey) {
       row[x] = static_cast<uint8_t>((c.r * 299 + c.g * 587 + c.b * 114) / 1000);
     } else {
@@ -95,21 +65,18 @@ void drawRow(const cups_page_header2_t& header, unsigned y, std::vector<uint8_t>
 
 // Prints the usage and returns 2.
 int usage() {
-  std::fputs("usage: make_raster pwg|cups|cups-head MEDIA srgb_8|sgray_8 OUT [PAGES [PPM]]\n", stderr);
+  std::fputs("usage: make_raster pwg|cups|cups-head MEDIA srgb_8|sgray_8 OUT [PAGES]\n", stderr);
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (argc < 5 || argc > 7) return usage();
+  if (argc < 5 || argc > 6) return usage();
   std::string format = argv[1];
   pwg_media_t* media = pwgMediaForPWG(argv[2]);
-  int pages = argc >= 6 ? std::atoi(argv[5]) : 1;
-  Picture picture = argc == 7 ? readPpm(argv[6]) : Picture{};
-  if ((format != "pwg" && format != "cups" && format != "cups-head") || media == nullptr || pages < 1 || (argc == 7 && picture.rgb.empty())) {
-    return usage();
-  }
+  int pages = argc == 6 ? std::atoi(argv[5]) : 1;
+  if ((format != "pwg" && format != "cups" && format != "cups-head") || media == nullptr || pages < 1) return usage();
 
   cups_page_header2_t header;
   if (!cupsRasterInitPWGHeader(&header, media, argv[3], kDpi, kDpi, "one-sided", nullptr)) {
@@ -134,7 +101,7 @@ int main(int argc, char* argv[]) {
   for (int page = 0; page < pages && ok; ++page) {
     ok = cupsRasterWriteHeader2(raster, &header) != 0;
     for (unsigned y = 0; y < header.cupsHeight && ok; ++y) {
-      drawRow(header, y, row, picture, width, first);
+      drawRow(header, y, row, width, first);
       ok = cupsRasterWritePixels(raster, row.data(), header.cupsBytesPerLine) == header.cupsBytesPerLine;
     }
   }
