@@ -44,6 +44,7 @@ bool refuse(pappl_job_t* job, pappl_jreason_t reason, const std::string& why) {
   return false;
 }
 
+// The fit rule (image_fit.h) of a job's print-scaling.
 ImageScaling scalingOf(pappl_scaling_t scaling) {
   if (scaling == PAPPL_SCALING_FIT || scaling == PAPPL_SCALING_FILL) return ImageScaling::Fit;
   return scaling == PAPPL_SCALING_NONE ? ImageScaling::None : ImageScaling::Auto;
