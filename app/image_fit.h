@@ -14,7 +14,7 @@
 #include <span>
 #include <vector>
 
-#include "prefilter/separate.h"
+#include "image/separate.h"
 
 enum class ImageScaling : uint8_t { Auto, Fit, None };
 

@@ -15,7 +15,7 @@
 #include <span>
 #include <string>
 
-#include "prefilter/separate.h"
+#include "image/separate.h"
 
 enum class ImageFormat : uint8_t { Png, Jpeg };
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/page_width.h"
-#include "filter/device.h"
-#include "filter/raster_job.h"
-#include "prefilter/raster_format.h"
+#include "image/raster_format.h"
+#include "job/device.h"
+#include "job/raster_job.h"
 
 struct BridgeJob {
   BridgeJob(const JobSettings& settings, bool planes, OutputSink::Writer writer, void* context,

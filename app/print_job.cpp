@@ -13,7 +13,7 @@
 #include "app/driver.h"
 #include "app/job_bridge.h"
 #include "app/job_options.h"
-#include "filter/model_table.h"
+#include "core/model_table.h"
 
 namespace {
 
