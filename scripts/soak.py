@@ -210,9 +210,6 @@ class AppPath:
         m = re.search(rb"job-id \(integer\) = (\d+)", proc.stdout)
         return int(m.group(1)) if proc.returncode == 0 and m else None
 
-    def job_state(self, printer, job):
-        return job_state(printer.uri, job)
-
     def pid(self):
         return self.app.proc.pid
 
@@ -242,12 +239,6 @@ class CupsPath:
                               timeout=120)
         m = re.search(rb"request id is \S+-(\d+)", proc.stdout)
         return int(m.group(1)) if proc.returncode == 0 and m else None
-
-    def job_state(self, printer, job):
-        return job_state(printer.uri, job)
-
-    def pid(self):
-        return self.cupsd.proc.pid
 
     def stop(self):
         self.cupsd.stop()
@@ -364,7 +355,7 @@ class Soak:
             deadline = time.monotonic() + 300
             while (completed is None or printer.total_got() <= had) and time.monotonic() < deadline:
                 try:
-                    if completed is None and path.job_state(printer, job) == 9:
+                    if completed is None and job_state(printer.uri, job) == 9:
                         completed = time.time()
                 except OSError:
                     with self.lock:
