@@ -244,19 +244,33 @@ def free_port():
 
 
 def start_virtual_printer(tool, out_dir, paper, *extra, stderr=subprocess.PIPE, **popen):
-    """Starts talvero-virtual-printer `tool` on a free port of 127.0.0.1, its jobs in `out_dir`.
+    """Starts talvero-virtual-printer `tool` on a free port of 127.0.0.1, its jobs in `out_dir`,
+    with a control port of its own (see control_printer).
 
-    Returns the process (standard output a text pipe) and the port its first
-    line names; kills it and fails when that line does not come."""
-    proc = subprocess.Popen([tool, "--port", "0", "--out", out_dir, "--paper", paper, *extra],
+    Returns the process (standard output a text pipe; its control port in
+    `control_port`) and the port its first line names; kills it and fails
+    when that line does not come."""
+    proc = subprocess.Popen([tool, "--port", "0", "--control-port", "0", "--out", out_dir, "--paper", paper, *extra],
                             stdout=subprocess.PIPE, stderr=stderr, text=True, **popen)
     first = proc.stdout.readline()
-    m = re.search(r"listening on 127\.0\.0\.1:(\d+)", first)
+    m = re.search(r"listening on 127\.0\.0\.1:(\d+) .*control 127\.0\.0\.1:(\d+)", first)
     if not m:
         proc.kill()
         detail = proc.stderr.read() if stderr == subprocess.PIPE else ""
         raise AssertionError(f"{tool} did not start: {first!r} {detail}")
+    proc.control_port = int(m.group(2))
     return proc, int(m.group(1))
+
+
+def control_printer(proc, command):
+    """Sends one control command ("paper empty", "cover open", "ready", "status", ...)
+    to the virtual printer `proc`; returns its state: {key: value}, flags as True."""
+    with socket.create_connection(("127.0.0.1", proc.control_port), timeout=10) as s:
+        s.sendall(command.encode() + b"\n")
+        reply = s.makefile().readline().strip()
+    if not reply.startswith("ok "):
+        raise AssertionError(f"virtual printer control '{command}': {reply!r}")
+    return dict(word.split("=", 1) if "=" in word else (word, True) for word in reply.split()[1:])
 
 
 def _die_with_parent():
