@@ -12,6 +12,7 @@
 
 #include <cups/raster.h>
 
+#include "filter/back_channel.h"
 #include "filter/device.h"
 #include "filter/raster_job.h"
 #include "filter/settings.h"
@@ -46,8 +47,9 @@ PageRead readPageRows(RasterJob& job, cups_raster_t* stream) {
   return PageRead::Whole;
 }
 
-// The page loop: reads, counts and prints pages until the stream ends.
-LoopEnd runPages(RasterJob& job, cups_raster_t* stream) {
+// The page loop: reads, counts and prints pages until the stream ends; each
+// page waits at the gate until the printer can print it.
+LoopEnd runPages(RasterJob& job, cups_raster_t* stream, PrinterGate& gate) {
   cups_page_header_t header;
   while (cupsRasterReadHeader(stream, &header) != 0) {
     if (!startRasterPage(job, header)) break;
@@ -57,6 +59,7 @@ LoopEnd runPages(RasterJob& job, cups_raster_t* stream) {
       abandonRasterPage(job);
       break;
     }
+    gate.beforePage();
     if (!finishRasterPage(job)) return LoopEnd::AllocationFailure;
     if (outWriteError() != 0) break;  // the printer is gone: end as if the stream ended
   }
@@ -70,13 +73,13 @@ int closeAndStatus(int pageCount, bool failed) {
 }
 
 // A raster job on standard input, from opening the stream to the exit status.
-int runRasterJob(const JobSettings& settings) {
+int runRasterJob(const JobSettings& settings, PrinterGate& gate) {
   // The job record holds the page buffers for the whole job.
   auto job = std::make_unique<RasterJob>();
   cups_raster_t* stream = cupsRasterOpen(STDIN_FILENO, CUPS_RASTER_READ);
   if (stream == nullptr) std::fputs("ERROR: The input is not a CUPS raster stream.\n", stderr);
   beginRasterJob(*job, settings, stream);
-  if (stream == nullptr || runPages(*job, stream) == LoopEnd::EndOfJob) {
+  if (stream == nullptr || runPages(*job, stream, gate) == LoopEnd::EndOfJob) {
     endRasterJob(*job);
   } else {
     reportAllocationFailure(*job);
@@ -142,13 +145,16 @@ int runFilter(int argc, char* argv[]) {
   jobSetup();
   int status;
   if (argc == 7) {
+    PrinterGate gate;
+    gate.beforePage();
     int readError = printText(input, settings);
     closeInput();
     status = readError != 0 ? reportReadError(argv[6], readError) : 0;
   } else if (std::strncmp(argv[3], kApiModeMarker, sizeof kApiModeMarker - 1) == 0) {
     status = closeAndStatus(0, false);  // the printer was reset; nothing is read
   } else {
-    status = runRasterJob(settings);
+    PrinterGate gate;
+    status = runRasterJob(settings, gate);
   }
   outFlush();  // the text and API paths end here; a raster job has flushed already
   if (outWriteError() != 0) status = reportWriteError(outWriteError());

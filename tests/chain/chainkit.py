@@ -899,6 +899,21 @@ def many_page_pdf(path, pages, label="PAGE", blank=False):
     return path
 
 
+def strip_status_queries(data):
+    """`data` without the status queries (DLE EOT n, GS r n: three bytes each)
+    that talvero-preview finds between its commands."""
+    with tempfile.NamedTemporaryFile(suffix=".bin") as f:
+        f.write(data)
+        f.flush()
+        listing = run([PATHS.preview, "--list", f.name], check=False).stdout.decode(errors="replace")
+    queries = [int(m.group(1)) for m in re.finditer(r"(?m)^\s*(\d+)  (?:DLE EOT|GS r) ", listing)]
+    out, at = bytearray(), 0
+    for offset in queries:
+        out += data[at:offset]
+        at = offset + 3
+    return bytes(out + data[at:])
+
+
 def first_difference(a, b):
     """The first offset where byte strings a and b differ (the shorter length if one is a prefix)."""
     for i, (x, y) in enumerate(zip(a, b)):

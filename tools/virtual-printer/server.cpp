@@ -288,8 +288,9 @@ bool Server::readControl(ControlClient& client) {
   for (size_t end; (end = client.line.find('\n')) != std::string::npos;) {
     std::string command = client.line.substr(0, end);
     client.line.erase(0, end + 1);
+    std::string before = describe(state_);
     std::string why = applyControl(command, state_);
-    if (why.empty()) stateChanged();
+    if (why.empty() && describe(state_) != before) stateChanged();
     std::string reply = why.empty() ? "ok " + statusLine() + "\n" : "error: " + why + "\n";
     send(client.fd, reply.data(), reply.size(), MSG_NOSIGNAL);
   }
