@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -16,8 +15,6 @@
 
 #include <cups/backend.h>
 #include <cups/sidechannel.h>
-
-#include "output/stream.h"
 
 namespace {
 
@@ -31,10 +28,12 @@ constexpr const char* kOurKeywords[] = {"media-empty-error", "cover-open-error",
 // come back on descriptor 3.
 class BackChannel final : public StatusChannel {
  public:
+  explicit BackChannel(OutputSink& out) : out_(out) {}
+
   bool send(std::span<const uint8_t> bytes) override {
-    outBytes(bytes);
-    outFlush();
-    return outWriteError() == 0;
+    out_.put(bytes);
+    out_.flush();
+    return out_.writeError() == 0;
   }
 
   ssize_t receive(std::span<uint8_t> into, std::chrono::milliseconds wait) override {
@@ -50,6 +49,9 @@ class BackChannel final : public StatusChannel {
     if (n == 0) return -1;  // the backend has closed it
     return errno == EAGAIN || errno == EINTR ? 0 : -1;
   }
+
+ private:
+  OutputSink& out_;
 };
 
 // Whether a backend that reads the printer's answers serves this job.
@@ -84,20 +86,20 @@ std::set<std::string> keywordsShown() {
 // that change, an INFO: line when the reason to wait changes.
 class StateLines final : public WaitHooks {
  public:
-  explicit StateLines(std::set<std::string>& shown) : shown_(shown) {}
+  StateLines(std::set<std::string>& shown, const Diagnostics& log) : shown_(shown), log_(log) {}
 
   void report(const PrinterStatus& status) override {
     std::set<std::string> now = stateKeywords(status);
     for (const std::string& keyword : shown_) {
-      if (now.count(keyword) == 0) std::fprintf(stderr, "STATE: -%s\n", keyword.c_str());
+      if (now.count(keyword) == 0) log_.printf("STATE: -%s\n", keyword.c_str());
     }
     for (const std::string& keyword : now) {
-      if (shown_.count(keyword) == 0) std::fprintf(stderr, "STATE: +%s\n", keyword.c_str());
+      if (shown_.count(keyword) == 0) log_.printf("STATE: +%s\n", keyword.c_str());
     }
     shown_ = now;
     std::string message = waitMessage(status);
     if (message != message_) {
-      std::fprintf(stderr, "INFO: %s\n", message.empty() ? "The printer is ready; printing." : message.c_str());
+      log_.printf("INFO: %s\n", message.empty() ? "The printer is ready; printing." : message.c_str());
     }
     message_ = message;
   }
@@ -111,6 +113,7 @@ class StateLines final : public WaitHooks {
 
  private:
   std::set<std::string>& shown_;
+  const Diagnostics& log_;
   std::string message_;
 };
 
@@ -126,20 +129,22 @@ std::set<std::string> stateKeywords(const PrinterStatus& status) {
   return keywords;
 }
 
-PrinterGate::PrinterGate(GateTimes times) : times_(times) {
-  asking_ = hasBackChannel(times.sideChannel);
-  if (asking_) shown_ = keywordsShown();
-  if (asking_) std::fputs("DEBUG: The backend passes the printer's answers; the job asks the printer its state.\n", stderr);
+PrinterGate::PrinterGate(OutputSink& out, const Diagnostics& log, bool prints, GateTimes times)
+    : out_(out), log_(log), times_(times) {
+  asking_ = prints && hasBackChannel(times.sideChannel);
+  if (!asking_) return;
+  shown_ = keywordsShown();
+  log.line("DEBUG: The backend passes the printer's answers; the job asks the printer its state.\n");
 }
 
 void PrinterGate::beforePage() {
   if (!asking_) return;
-  BackChannel channel;
-  StateLines lines(shown_);
-  Readiness readiness = waitUntilReady(channel, lines, times_.answer, times_.interval);
+  BackChannel channel(out_);
+  StateLines lines(shown_, log_);
+  Readiness readiness =
+      waitUntilReady([&] { return askPrinter(channel, times_.answer); }, lines, times_.interval);
   if (readiness == Readiness::Ready) return;
   asking_ = false;
-  std::fputs(readiness == Readiness::Gone ? "DEBUG: The back channel has closed; printing without asking.\n"
-                                          : "DEBUG: The printer gave no status answer; printing without asking.\n",
-             stderr);
+  log_.line(readiness == Readiness::Gone ? "DEBUG: The back channel has closed; printing without asking.\n"
+                                         : "DEBUG: The printer gave no status answer; printing without asking.\n");
 }

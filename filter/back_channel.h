@@ -24,7 +24,9 @@
 #include <set>
 #include <string>
 
+#include "filter/diagnostics.h"
 #include "filter/status_query.h"
+#include "output/stream.h"
 
 // How long the side channel and the printer are given to answer, and how
 // often a waiting job asks again.
@@ -36,10 +38,11 @@ struct GateTimes {
 
 class PrinterGate {
  public:
-  // Finds out whether the queue has a back channel: DEVICE_URI names a
-  // device a backend serves (not file:), descriptor 4 is the side channel
-  // and the backend answers CUPS_SC_CMD_GET_BIDI with 1.
-  explicit PrinterGate(GateTimes times = {});
+  // The gate of the job writing to `out` and reporting to `log`. When the
+  // job `prints`, finds out whether the queue has a back channel: DEVICE_URI
+  // names a device a backend serves (not file:), descriptor 4 is the side
+  // channel and the backend answers CUPS_SC_CMD_GET_BIDI with 1.
+  PrinterGate(OutputSink& out, const Diagnostics& log, bool prints, GateTimes times = {});
 
   // Waits until the printer can print the next page; returns at once when
   // the queue has no back channel or the printer does not answer.
@@ -48,6 +51,8 @@ class PrinterGate {
   bool asking() const { return asking_; }
 
  private:
+  OutputSink& out_;
+  const Diagnostics& log_;
   bool asking_ = false;
   GateTimes times_;
   std::set<std::string> shown_;  // our keywords the queue shows now

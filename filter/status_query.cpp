@@ -121,11 +121,11 @@ PrinterStatus askPrinter(StatusChannel& channel, std::chrono::milliseconds wait)
   return status;
 }
 
-Readiness waitUntilReady(StatusChannel& channel, WaitHooks& hooks, std::chrono::milliseconds wait,
+Readiness waitUntilReady(const std::function<PrinterStatus()>& ask, WaitHooks& hooks,
                          std::chrono::milliseconds interval) {
   for (bool first = true;; first = false) {
     if (!first && !hooks.pause(interval)) return Readiness::Stopped;
-    PrinterStatus status = askPrinter(channel, wait);
+    PrinterStatus status = ask();
     if (status.gone) return Readiness::Gone;
     if (!status.answered) {
       if (first) return Readiness::NoAnswer;

@@ -22,6 +22,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -91,8 +92,8 @@ enum class Readiness {
   Gone,      // the connection to the printer has ended
 };
 
-// Asks the printer and, while it cannot print, asks again every `interval`
-// until it can. A printer that stops answering while the job waits is
-// still waited for.
-Readiness waitUntilReady(StatusChannel& channel, WaitHooks& hooks, std::chrono::milliseconds wait,
+// Asks the printer with `ask` and, while it cannot print, asks again every
+// `interval` until it can. A printer that stops answering while the job
+// waits is still waited for.
+Readiness waitUntilReady(const std::function<PrinterStatus()>& ask, WaitHooks& hooks,
                          std::chrono::milliseconds interval);
