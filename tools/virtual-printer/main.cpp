@@ -27,6 +27,7 @@ constexpr int kExitUsage = 2;
 constexpr char kHelp[] =
     "Usage: talvero-virtual-printer --out DIR [--port N] [--control-port N] [--paper ok|low|empty]\n"
     "                               [--set COMMAND]... [--buffer BYTES] [--width DOTS]\n"
+    "                               [--no-pictures] [--times]\n"
     "\n"
     "A receipt printer on 127.0.0.1 for tests and demos: point a socket:// (AppSocket)\n"
     "device at it. Each connection is one job; when it closes, the job's bytes are\n"
@@ -50,6 +51,10 @@ constexpr char kHelp[] =
     "                    print (paper out, cover open, offline, error) it holds what\n"
     "                    comes in it and stops reading when it is full.\n"
     "  --width DOTS      paper width of the pictures: 576 (80 mm, default) or 384 (58 mm).\n"
+    "  --no-pictures     no job-N.png (drawing them is most of the work in a long run).\n"
+    "  --times           job-N.times: when each part of the job arrived, one line\n"
+    "                    each: the offset of its first byte in job-N.bin and the\n"
+    "                    wall-clock time in microseconds since 1970.\n"
     "\n"
     "Status queries are answered from the printer's state: DLE EOT 1/2/3/4 at once,\n"
     "GS r 1/2 once the data before them is printed.\n"
@@ -80,6 +85,10 @@ int parseArguments(int argc, char* argv[], vprinter::ServerOptions& options) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help") return -1;
+    if (arg == "--no-pictures" || arg == "--times") {
+      (arg == "--times" ? options.times : options.pictures) = arg == "--times";
+      continue;
+    }
     if (std::find(std::begin(known), std::end(known), arg) == std::end(known)) {
       return usageError("unknown argument '" + arg + "'");
     }

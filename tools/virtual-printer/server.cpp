@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -36,6 +37,7 @@ struct Connection {
   size_t received = 0;  // bytes read, status queries included
   size_t waited = 0;    // bytes the printer could not print when they came
   std::deque<FoundQuery> inTurn;  // GS r queries waiting for the data before them
+  std::string times;  // "OFFSET MICROSECONDS" lines, one per read (--times)
 
   size_t held() const { return stream.bytes().size() - printed; }
 };
@@ -79,6 +81,16 @@ const char* queryWord(size_t count) {
   return count == 1 ? "query" : "queries";
 }
 
+// Writes job-N.times: when each part of the job arrived, as the offset of
+// its first byte and the wall-clock time in microseconds.
+void writeTimes(const std::string& dir, size_t number, const std::string& times) {
+  std::string path = dir + "/job-" + std::to_string(number) + ".times";
+  if (FILE* file = std::fopen(path.c_str(), "w")) {
+    std::fputs(times.c_str(), file);
+    std::fclose(file);
+  }
+}
+
 // Writes the warnings about data the printer held back.
 void reportHeld(size_t number, const Connection& c) {
   if (c.waited > 0) {
@@ -100,7 +112,8 @@ void finishJob(const ServerOptions& options, const Connection& c, const PrinterS
     return;
   }
   size_t number = ++totals.jobs;
-  JobReport report = writeJobFiles(options.outDir, number, bytes, options.widthDots);
+  JobReport report = writeJobFiles(options.outDir, number, bytes, options.widthDots, options.pictures);
+  if (options.times) writeTimes(options.outDir, number, c.times);
   for (const preview::DecodeError& warning : report.warnings) {
     std::fprintf(stderr, "WARNING: job %zu: offset %zu: %s\n", number, warning.offset, warning.message.c_str());
   }
@@ -236,6 +249,11 @@ bool Server::readConnection(Connection& c) {
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
   if (n <= 0) return false;
   c.received += size_t(n);
+  if (options_.times) {
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    c.times += std::to_string(c.stream.bytes().size()) + " " +
+               std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(now).count()) + "\n";
+  }
   take(c, {chunk, size_t(n)});
   if (limited && c.received >= c.link.bytes) {
     endConnection(c, c.link.mode == LinkMode::ResetAfter);

@@ -28,6 +28,8 @@ struct ServerOptions {
   PrinterState state;
   size_t bufferBytes = 4096;  // the receive buffer
   uint32_t widthDots = 576;
+  bool pictures = true;  // write job-N.png
+  bool times = false;    // write job-N.times
 };
 
 // What the server did, for the summary.
