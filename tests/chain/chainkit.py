@@ -548,6 +548,16 @@ MaxLogSize 0
         return [line for line in self.log().splitlines() if f"[Job {number}]" in line]
 
 
+def start_build_cupsd(cls):
+    """For ChainTestCase class `cls`: a private cupsd that runs the build's
+    filters and offers its PPDs (cls.cupsd, stopped when the class ends), and
+    cls.conf, a cupsfilter configuration with the same filters."""
+    cls.conf = sandbox_conf(cls.ws, {"rastertoTalvero": PATHS.filter, "rastertoTalveroPlanes": PATHS.prefilter})
+    data = make_datadir(cls.ws.join("data"), {"talvero": PATHS.ppd_dir})
+    cls.cupsd = Cupsd(cls.ws.mkdir("cupsd"), cls.ws.join("serverbin"), data).start()
+    cls.addClassCleanup(cls.cupsd.stop)
+
+
 class SocketPrinter:
     """A raw TCP printer on 127.0.0.1 for the socket backend: keeps the bytes of
     each connection. Serves until close(); each connection ends when the

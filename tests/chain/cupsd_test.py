@@ -52,11 +52,7 @@ class PrivateCupsd(kit.ChainTestCase):
 
     @classmethod
     def set_up_chain(cls):
-        cls.conf = kit.sandbox_conf(cls.ws, {"rastertoTalvero": kit.PATHS.filter,
-                                             "rastertoTalveroPlanes": kit.PATHS.prefilter})
-        data = kit.make_datadir(cls.ws.join("data"), {"talvero": kit.PATHS.ppd_dir})
-        cls.cupsd = kit.Cupsd(cls.ws.mkdir("cupsd"), cls.ws.join("serverbin"), data).start()
-        cls.addClassCleanup(cls.cupsd.stop)
+        kit.start_build_cupsd(cls)
         cls.printer = kit.SocketPrinter()
         cls.addClassCleanup(cls.printer.close)
 

@@ -36,11 +36,7 @@ class PaperInCupsQueue(kit.ChainTestCase):
 
     @classmethod
     def set_up_chain(cls):
-        cls.conf = kit.sandbox_conf(cls.ws, {"rastertoTalvero": kit.PATHS.filter,
-                                             "rastertoTalveroPlanes": kit.PATHS.prefilter})
-        data = kit.make_datadir(cls.ws.join("data"), {"talvero": kit.PATHS.ppd_dir})
-        cls.cupsd = kit.Cupsd(cls.ws.mkdir("cupsd"), cls.ws.join("serverbin"), data).start()
-        cls.addClassCleanup(cls.cupsd.stop)
+        kit.start_build_cupsd(cls)
         tool = os.path.join(kit.PATHS.build, "tools", "talvero-virtual-printer")
         cls.vp_dir = cls.ws.mkdir("vp")
         with open(cls.ws.join("vp.err"), "w") as err:
