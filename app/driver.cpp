@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/job_options.h"
-#include "filter/model_table.h"
+#include "core/model_table.h"
 
 namespace {
 

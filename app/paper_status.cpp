@@ -2,7 +2,7 @@
 // our own, with the decoder the filter uses; see paper_status.h.
 #include "app/paper_status.h"
 
-#include "filter/status_query.h"
+#include "job/status_query.h"
 
 #include <fcntl.h>
 #include <netdb.h>

@@ -17,7 +17,7 @@
 #include "app/job_bridge.h"
 #include "app/job_gate.h"
 #include "app/job_options.h"
-#include "filter/model_table.h"
+#include "core/model_table.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 
 #include <pappl/pappl.h>
 
-#include "filter/status_query.h"
+#include "job/status_query.h"
 
 // How the bytes written so far fared.
 enum class Delivery {

@@ -24,9 +24,9 @@
 #include <set>
 #include <string>
 
-#include "filter/diagnostics.h"
-#include "filter/status_query.h"
-#include "output/stream.h"
+#include "core/diagnostics.h"
+#include "job/status_query.h"
+#include "core/output_sink.h"
 
 // How long the side channel and the printer are given to answer, and how
 // often a waiting job asks again.
