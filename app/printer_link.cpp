@@ -60,6 +60,12 @@ int peerPort(int fd) {
   return -1;
 }
 
+// How long the `round`-th look for acknowledged bytes waits: 1 ms, doubling
+// up to kTick (an acknowledgement on a LAN takes well under a millisecond).
+milliseconds backOff(int round) {
+  return std::min(kTick, milliseconds(1L << std::min(round, 7)));
+}
+
 // The AppSocket connection of a socket:// device. PAPPL 1.3 keeps the
 // connection's descriptor as the first member of the device's data; it is
 // taken only when it is a stream socket connected to the URI's port (or no
@@ -201,12 +207,14 @@ void PrinterLink::noteProgress() {
 // Waits until the connection can take more bytes and fewer than kInFlight
 // are waiting for the printer; false when it broke or the wait must end.
 bool PrinterLink::waitForRoom() {
-  for (;;) {
+  for (int round = 0;; ++round) {
     if (brokenNow()) return false;
     noteProgress();
-    if (written_ - acked_ < kInFlight && (waitFor(fd_, POLLOUT, milliseconds(0)) & POLLOUT) != 0) return true;
+    bool inFlightFull = written_ - acked_ >= kInFlight;
+    if (!inFlightFull && (waitFor(fd_, POLLOUT, milliseconds(0)) & POLLOUT) != 0) return true;
     if (!mayWait()) return false;
-    waitFor(fd_, POLLOUT, kTick);
+    // No event says the printer has taken bytes: look again soon, then less often.
+    waitFor(fd_, inFlightFull ? POLLRDHUP : POLLOUT, inFlightFull ? backOff(round) : kTick);
   }
 }
 
@@ -233,12 +241,12 @@ ssize_t PrinterLink::write(const uint8_t* data, size_t length) {
 
 Delivery PrinterLink::confirm() {
   if (fd_ < 0) return papplDeviceFlush(device_), Delivery::Delivered;
-  for (;;) {
+  for (int round = 0;; ++round) {
     if (brokenNow()) return Delivery::Broken;
     noteProgress();
     if (acked_ == written_) return Delivery::Delivered;
     if (!mayWait()) return Delivery::Stopped;
-    waitFor(fd_, POLLRDHUP, kTick);
+    waitFor(fd_, POLLRDHUP, backOff(round));
   }
 }
 

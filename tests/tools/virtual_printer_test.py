@@ -157,6 +157,7 @@ class VirtualPrinter(unittest.TestCase):
             self.assertEqual(server.control("paper ok")["paper"], "ok")
             self.assertEqual(s.recv(1), b"\x00", "GS r is answered once the data before it is printed")
             writer.join(5)
+            kit.wait_for(lambda: server.control("status")["received"] == str(len(job)), 5, "the whole job")
             self.assertEqual(server.control("paper empty after 100")["empty-after"], "100")
             small = b"\x1dv0\x00\x08\x00\x20\x00" + bytes(256)
             s.sendall(small + DLE_EOT_4)
