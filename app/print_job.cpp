@@ -173,25 +173,19 @@ bool talveroEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsi
   AppJob* appJob = appJobOf(job);
   if (appJob == nullptr || appJob->stopped) return false;
   if (papplJobIsCanceled(job)) return true;  // the end of the job sends the cancel sequence
-<<<<<<< HEAD
   GateOutcome outcome = waitForPrinter(appJob->link, job, appJob->asking);
   if (outcome != GateOutcome::Go) return stopJob(*appJob, job, outcome);
-  if (!bridgeEndPage(*appJob->bridge)) {
+  bool printed = bridgeEndPage(*appJob->bridge);
+  if (const std::string& notice = bridgeWidthNotice(*appJob->bridge); !notice.empty()) {
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Page %u: %s.", page, notice.c_str());
+    papplJobSetMessage(job, "Page %u: %s.", page, notice.c_str());
+  }
+  if (!printed) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u: out of memory, the job stops.", page);
     return false;
   }
   if (bridgeWriteError(*appJob->bridge) != 0) return stopJob(*appJob, job, outcomeAfterWrite(job));
   return true;
-=======
-  bool printed = bridgeEndPage(*appJob->bridge);
-  papplDeviceFlush(device);
-  if (const std::string& notice = bridgeWidthNotice(*appJob->bridge); !notice.empty()) {
-    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Page %u: %s.", page, notice.c_str());
-    papplJobSetMessage(job, "Page %u: %s.", page, notice.c_str());
-  }
-  if (!printed) papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u: out of memory, the job stops.", page);
-  return printed;
->>>>>>> main
 }
 
 bool talveroEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {

@@ -26,7 +26,7 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kTick{100};          // how often a waiting write looks at the job
 constexpr milliseconds kStuckShown{3000};   // no progress this long: shown as not taking data
-constexpr milliseconds kAnswerWait{1000};   // for each status answer
+constexpr milliseconds kAnswerWait{500};    // for the status answers (GS r 1: half)
 constexpr milliseconds kConnectWait{5000};  // for a connection opened anew
 constexpr uint64_t kInFlight = 64 * 1024;   // bytes written but not yet taken by the printer
 constexpr int kAppSocketPort = 9100;

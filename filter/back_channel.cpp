@@ -83,7 +83,7 @@ std::set<std::string> keywordsShown() {
 }
 
 // What the queue shows while the gate waits: STATE: lines for the reasons
-// that change, an INFO: line when the reason to wait changes.
+// that change, an INFO: line with the reason to wait.
 class StateLines final : public WaitHooks {
  public:
   StateLines(std::set<std::string>& shown, const Diagnostics& log) : shown_(shown), log_(log) {}
@@ -97,8 +97,10 @@ class StateLines final : public WaitHooks {
       if (shown_.count(keyword) == 0) log_.printf("STATE: +%s\n", keyword.c_str());
     }
     shown_ = now;
+    // Said again at each answer while the job waits: the other filters of
+    // the job write INFO: lines of their own meanwhile.
     std::string message = waitMessage(status);
-    if (message != message_) {
+    if (!message.empty() || message != message_) {
       log_.printf("INFO: %s\n", message.empty() ? "The printer is ready; printing." : message.c_str());
     }
     message_ = message;

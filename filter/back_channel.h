@@ -32,7 +32,7 @@
 // often a waiting job asks again.
 struct GateTimes {
   std::chrono::milliseconds sideChannel{5000};
-  std::chrono::milliseconds answer{1000};
+  std::chrono::milliseconds answer{500};
   std::chrono::milliseconds interval{1000};
 };
 

@@ -115,7 +115,7 @@ PrinterStatus askPrinter(StatusChannel& channel, std::chrono::milliseconds wait)
     status.gone = true;
     return status;
   }
-  got = collect(channel, answers, 1, wait);
+  got = collect(channel, answers, 1, wait / 2);
   if (got == 1) readPaperInTurn(answers[0], status);
   status.gone = got < 0;
   return status;

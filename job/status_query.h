@@ -69,7 +69,7 @@ class StatusChannel {
 };
 
 // Asks the printer: DLE EOT 1, 2 and 4 at once, waiting at most `wait` for
-// their answers; when none comes, GS r 1 and `wait` again. Stale bytes
+// their answers; when none comes, GS r 1, waiting half as long. Stale bytes
 // waiting on the channel are dropped first.
 PrinterStatus askPrinter(StatusChannel& channel, std::chrono::milliseconds wait);
 
