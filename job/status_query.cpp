@@ -2,7 +2,26 @@
 // job while the printer cannot print; see status_query.h.
 #include "job/status_query.h"
 
+#include <algorithm>
+#include <array>
+#include <iterator>
+
+#include "core/commands.h"
+
 namespace {
+
+// The bytes of `parts` one after another.
+template <size_t... N>
+constexpr std::array<uint8_t, (N + ...)> joined(const uint8_t (&... parts)[N]) {
+  std::array<uint8_t, (N + ...)> all{};
+  size_t at = 0;
+  ((std::copy(std::begin(parts), std::end(parts), all.begin() + at), at += N), ...);
+  return all;
+}
+
+// DLE EOT 1, 2 and 4, sent together.
+constexpr auto kRealTimeQueries =
+    joined(command::kPrinterStatusNow, command::kOfflineCauseNow, command::kPaperSensorNow);
 
 // Every DLE EOT answer: bits 0x12 set, 0x81 clear.
 constexpr uint8_t kEotMask = 0x93;
@@ -111,7 +130,7 @@ PrinterStatus askPrinter(StatusChannel& channel, std::chrono::milliseconds wait)
   if (got > 0) readRealTimeAnswers(std::span<const uint8_t>(answers, static_cast<size_t>(got)), status);
   if (got < 0) status.gone = true;
   if (status.answered || status.gone) return status;
-  if (!channel.send(kPaperQueryInTurn)) {
+  if (!channel.send(command::kPaperSensor)) {
     status.gone = true;
     return status;
   }

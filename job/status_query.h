@@ -26,11 +26,6 @@
 #include <span>
 #include <string>
 
-// DLE EOT 1, DLE EOT 2 and DLE EOT 4, sent together.
-constexpr uint8_t kRealTimeQueries[] = {0x10, 0x04, 0x01, 0x10, 0x04, 0x02, 0x10, 0x04, 0x04};
-// GS r 1.
-constexpr uint8_t kPaperQueryInTurn[] = {0x1D, 0x72, 0x01};
-
 // What the printer said.
 struct PrinterStatus {
   bool answered = false;  // a valid answer came
