@@ -33,14 +33,14 @@ constexpr uint32_t kFocusMinBytes = 64;
 // A reduction: the plane operation and how many source dots each result dot
 // stands for in each direction.
 struct Reduction {
-  int (*reduce)(const uint8_t*, uint8_t*, uint32_t, uint32_t);
+  void (*reduce)(const uint8_t*, uint8_t*, uint32_t, uint32_t);
   uint32_t divisor;
 };
 
 // The reduction a PageSize choice asks for, or nullptr for none.
 const Reduction* reductionFor(int32_t pageSize) {
-  static constexpr Reduction kThird{scale100, 3};
-  static constexpr Reduction kHalf{scale50, 2};
+  static constexpr Reduction kThird{reduceToThird, 3};
+  static constexpr Reduction kHalf{reduceToHalf, 2};
   if (pageSize == kReduceToThird) return &kThird;
   if (pageSize == kReduceToHalf) return &kHalf;
   return nullptr;
