@@ -102,28 +102,6 @@ size_t leadingPaddingRows(uint32_t rowBytes, uint32_t width) {
   return dots > width ? dots - width : 0;
 }
 
-// Width of the focus window for `focus` (1 right-hand part, 2 centred).
-uint32_t focusWidth(int32_t focus, int32_t rotation, uint32_t rowBytes) {
-  if (focus == 2 || rotation == 1 || rotation == 3) return kFocusMinBytes;
-  return rowBytes - rowBytes / 3;
-}
-
-// Cuts the job's focus window out of `source` into `dest`.
-void selectWindow(const JobContext& job, const uint8_t* source, uint8_t* dest, const cups_page_header_t& header) {
-  if (job.Focus == 2) {
-    SelectFocusAreaCenter(source, dest, header);
-  } else {
-    SelectFocusArea(source, dest, header, job.Rotation);
-  }
-}
-
-// Whether the page is cut to a focus window: only halved pages whose rows are
-// still wider than the window, when a focus mode is set.
-bool wantsFocus(const JobContext& job, const cups_page_header_t& header) {
-  return job.settings.PageSize == kReduceToHalf && header.cupsBytesPerLine > kFocusMinBytes &&
-         (job.Focus == 1 || job.Focus == 2);
-}
-
 // A page with no rows or no bytes per row left has nothing to print.
 bool hasImage(const cups_page_header_t& header) {
   return header.cupsHeight > 0 && header.cupsBytesPerLine > 0;
@@ -193,18 +171,26 @@ bool turn(PageWork& work, Planes& planes, int32_t rotation) {
   return true;
 }
 
-// Cuts every plane to the job's focus window, when the page wants one.
-// False when memory ran out.
+// Cuts every plane to the job's focus window (Focus 1 the right-hand part,
+// 2 the centre): only a halved page whose rows are still wider than the
+// window. False when memory ran out.
 bool cutToWindow(PageWork& work, Planes& planes) {
+  const JobContext& job = work.job;
   cups_page_header_t& header = work.header;
-  if (!wantsFocus(work.job, header)) return true;
-  uint32_t width = focusWidth(work.job.Focus, work.job.Rotation, header.cupsBytesPerLine);
+  uint32_t rowBytes = header.cupsBytesPerLine;
+  if (job.settings.PageSize != kReduceToHalf || rowBytes <= kFocusMinBytes || (job.Focus != 1 && job.Focus != 2)) {
+    return true;
+  }
+  bool window64 = job.Focus == 2 || job.Rotation == 1 || job.Rotation == 3;
+  uint32_t width = window64 ? kFocusMinBytes : rowBytes - rowBytes / 3;
   for (size_t i = 0; i < planes.count; ++i) {
     if (!work.buffers.window[i].reserve(bytes(header.cupsHeight, width))) return false;
   }
   for (size_t i = 0; i < planes.count; ++i) {
-    selectWindow(work.job, planes.at[i], work.buffers.window[i].data(), header);
-    planes.at[i] = work.buffers.window[i].data();
+    uint8_t* window = work.buffers.window[i].data();
+    if (job.Focus == 2) SelectFocusAreaCenter(planes.at[i], window, header);
+    if (job.Focus == 1) SelectFocusArea(planes.at[i], window, header, job.Rotation);
+    planes.at[i] = window;
   }
   focusHeader(header, width);
   planes.rowBytes = width;
