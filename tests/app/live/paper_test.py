@@ -13,7 +13,8 @@ printer is ready.
   - The roll runs out after page 2 of 5: the job waits before page 3, then
     exactly the 5 reference pages arrive.
   - A waiting job cancelled: canceled within seconds, nothing but the
-    cancel sequence reaches the printer.
+    cancel sequence reaches the printer; with no job the printer's answers
+    still set (and clear) its reasons.
   - A printer that closes the connection at once, after 200 bytes, or
     resets it: the job is aborted with the cause as its message.
   - A printer that never reads: the job waits with the printer offline and
@@ -125,6 +126,12 @@ class PaperInTheApp(kit.ChainTestCase):
             return got[0] == state and (message is None or message in got[1]) and got
         return kit.wait_for(there, timeout, f"job {job} to be {state} ({message})")
 
+    def wait_reasons(self, good, what):
+        """Waits until the printer's printer-state-reasons (a set) are `good`."""
+        def reasons():
+            return set(appkit.printer_attributes(self.uri).get("printer-state-reasons", "").split(","))
+        kit.wait_for(lambda: good(reasons()), 15, f"printer-state-reasons for {what}", interval=0.5)
+
     def printed(self, number):
         return self.vp.wait_job(number).data
 
@@ -179,6 +186,10 @@ class PaperInTheApp(kit.ChainTestCase):
         self.wait_job(job, "canceled", timeout=5)
         self.control("paper ok")
         self.assertEqual(self.printed(number), b"\x1b@" + kit.CANCEL_TAIL)
+        # With no job, the printer's answers still set the reasons.
+        self.wait_reasons(lambda r: not r & {"media-empty", "media-needed"}, "paper back")
+        self.control("cover open")
+        self.wait_reasons(lambda r: "cover-open" in r, "cover open")
 
     def test_broken_connections_abort_the_job(self):
         for mode in ("close-after 0", "close-after 200", "reset-after 200"):
