@@ -18,6 +18,7 @@
 #include <string>
 
 #include "app/driver.h"
+#include "app/printer_link.h"
 #include "core/version.h"
 
 namespace {
@@ -73,6 +74,13 @@ bool saveState(pappl_system_t* system, void* data) {
 // then sees a shutdown request; without it "shutdown" can take 30 seconds.
 bool tick(pappl_system_t*, void*) { return true; }
 
+// Runs once in the server's loop, after PAPPL has installed its SIGTERM
+// handler: jobs waiting for a printer see SIGTERM too (printer_link.h).
+bool watchSigterm(pappl_system_t*, void*) {
+  watchForSigterm();
+  return false;
+}
+
 }  // namespace
 
 std::string localSocketPath(const char* programName) {
@@ -121,5 +129,6 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   papplSystemLoadState(system, setup->stateFile.c_str());
   papplSystemSetSaveCallback(system, saveState, &setup->stateFile);
   papplSystemAddTimerCallback(system, 0, 1, tick, nullptr);
+  papplSystemAddTimerCallback(system, 0, 0, watchSigterm, nullptr);
   return system;
 }
