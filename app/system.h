@@ -1,6 +1,7 @@
 // The Printer Application's server (papplMainloop's system callback).
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@ struct AppSetup {
   std::vector<pappl_pr_driver_t> drivers;
   std::string programName;  // the program's name, as the sub-commands see it
   std::string stateFile;    // set by talveroSystem
+  std::chrono::steady_clock::time_point lastSave{};  // when the state file was last written
 };
 
 // The local socket on which papplMainloop's sub-commands reach the server.
