@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tools/preview/decode.h"
+#include "tools/preview/receipt.h"
 
 namespace vprinter {
 
@@ -28,8 +29,9 @@ struct JobReport {
 };
 
 // Decodes the job's `bytes`, writes the job-N files into `dir` for paper
-// `widthDots` wide, and reports what it found.
+// `widthDots` wide, and reports what it found. The logos the job stores go
+// into `logos`; the logos it prints are drawn from there.
 JobReport writeJobFiles(const std::string& dir, size_t number, std::span<const uint8_t> bytes,
-                        uint32_t widthDots);
+                        uint32_t widthDots, preview::LogoStore& logos);
 
 }  // namespace vprinter

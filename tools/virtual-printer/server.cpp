@@ -1,6 +1,7 @@
 // The poll loop of the virtual printer: accepts connections, feeds each one's
 // bytes to its JobStream, sends the status answers, and finishes the job
-// when the connection closes.
+// when the connection closes. Logos a job stores are kept for the jobs after
+// it, as the printer's memory keeps them.
 #include "tools/virtual-printer/server.h"
 
 #include <arpa/inet.h>
@@ -58,8 +59,10 @@ const char* paperName(Paper paper) {
   return paper == Paper::Ok ? "ok" : paper == Paper::Low ? "low" : "empty";
 }
 
-// Decodes and files the job of a closed connection and reports it.
-void finishJob(const ServerOptions& options, const JobStream& stream, ServerTotals& totals) {
+// Decodes and files the job of a closed connection and reports it; the
+// logos it stores stay in `logos` for later jobs.
+void finishJob(const ServerOptions& options, const JobStream& stream, preview::LogoStore& logos,
+               ServerTotals& totals) {
   const std::vector<uint8_t>& bytes = stream.bytes();
   if (bytes.empty()) {
     std::printf("status only: %zu %s answered (paper %s)\n", stream.queries(),
@@ -67,7 +70,7 @@ void finishJob(const ServerOptions& options, const JobStream& stream, ServerTota
     return;
   }
   size_t number = ++totals.jobs;
-  JobReport report = writeJobFiles(options.outDir, number, bytes, options.widthDots);
+  JobReport report = writeJobFiles(options.outDir, number, bytes, options.widthDots, logos);
   for (const preview::DecodeError& warning : report.warnings) {
     std::fprintf(stderr, "WARNING: job %zu: offset %zu: %s\n", number, warning.offset, warning.message.c_str());
   }
@@ -110,6 +113,7 @@ bool serve(const ServerOptions& options, int stopFd, ServerTotals& totals, std::
   std::fflush(stdout);
 
   std::vector<std::unique_ptr<Connection>> connections;
+  preview::LogoStore logos;  // the printer's non-volatile memory
   for (;;) {
     std::vector<pollfd> fds{{stopFd, POLLIN, 0}, {listenFd, POLLIN, 0}};
     for (const auto& c : connections) fds.push_back({c->fd, POLLIN, 0});
@@ -120,7 +124,7 @@ bool serve(const ServerOptions& options, int stopFd, ServerTotals& totals, std::
       Connection& c = *connections[i - 2];
       if (fds[i].revents == 0 || readConnection(c)) continue;
       close(c.fd);
-      finishJob(options, c.stream, totals);
+      finishJob(options, c.stream, logos, totals);
       c.fd = -1;
       std::fflush(stdout);
     }
@@ -129,7 +133,7 @@ bool serve(const ServerOptions& options, int stopFd, ServerTotals& totals, std::
   // Jobs still open when told to stop keep what they sent.
   for (const auto& c : connections) {
     close(c->fd);
-    finishJob(options, c->stream, totals);
+    finishJob(options, c->stream, logos, totals);
   }
   close(listenFd);
   return true;
