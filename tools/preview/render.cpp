@@ -10,7 +10,7 @@
 #include <new>
 #include <type_traits>
 
-#include "tools/preview/font.h"
+#include "image/font.h"
 
 namespace preview {
 namespace {
@@ -123,7 +123,7 @@ class Painter {
 
   // Draws one glyph with its top-left dot at (x, y), each dot sx x sy pixels.
   void glyphAt(uint8_t ch, uint32_t x, uint32_t y, uint32_t sx, uint32_t sy, Ink ink) {
-    const auto& columns = glyph(ch);
+    const auto& columns = glyphColumns(ch);
     for (int col = 0; col < kGlyphWidth; ++col) {
       for (int row = 0; row < kGlyphHeight; ++row) {
         if (columns[col] & (1u << row)) fill(x + uint32_t(col) * sx, y + uint32_t(row) * sy, sx, sy, ink);
