@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/job_options.h"
+#include "app/model_names.h"
 #include "filter/model_table.h"
 
 namespace {
@@ -18,24 +19,24 @@ namespace {
 constexpr int kResolution = 203;
 // Printer-ready ESC/POS bytes, sent to the printer unchanged.
 constexpr char kRawFormat[] = "application/vnd.talvero-escpos";
-constexpr char kDriverPrefix[] = "talvero_tlv";
 
-// "talvero_tlv031" for model 31.
-std::string driverName(int32_t model) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%s%03d", kDriverPrefix, model);
-  return name;
-}
+// The drivers' names, descriptions and device IDs, one per model in the
+// model table's order; filled once and kept for the whole run.
+struct DriverStrings {
+  std::vector<std::string> names, descriptions, deviceIds;
+};
 
-// "Talvero TLV-31" for model 31.
-std::string modelName(int32_t model) { return "Talvero TLV-" + std::to_string(model); }
-
-// The model row of a driver name, or nullptr.
-const ModelRow* modelOfDriver(const char* name) {
-  size_t prefix = sizeof kDriverPrefix - 1;
-  if (name == nullptr || std::strncmp(name, kDriverPrefix, prefix) != 0) return nullptr;
-  const ModelRow* row = findModel(std::atoi(name + prefix));
-  return row != nullptr && driverName(row->model) == name ? row : nullptr;
+const DriverStrings& driverStrings() {
+  static const DriverStrings strings = [] {
+    DriverStrings made;
+    for (const ModelRow& row : ModelTable) {
+      made.names.push_back(driverNameOf(row.model));
+      made.descriptions.push_back(makeAndModelOf(row.model));
+      made.deviceIds.push_back(deviceIdOf(row.model));
+    }
+    return made;
+  }();
+  return strings;
 }
 
 void setMedia(pappl_pr_driver_data_t& data) {
@@ -96,22 +97,24 @@ void setVendorOptions(pappl_pr_driver_data_t& data, ipp_t* attrs, const ModelRow
 }  // namespace
 
 std::vector<pappl_pr_driver_t> talveroDrivers() {
-  // The names and descriptions stay alive for the whole run.
-  static std::vector<std::string> names, descriptions;
+  const DriverStrings& strings = driverStrings();
   std::vector<pappl_pr_driver_t> drivers;
-  names.reserve(ModelTable.size());
-  descriptions.reserve(ModelTable.size());
-  for (const ModelRow& row : ModelTable) {
-    names.push_back(driverName(row.model));
-    descriptions.push_back(modelName(row.model));
-    drivers.push_back({names.back().c_str(), descriptions.back().c_str(), nullptr, nullptr});
+  for (size_t i = 0; i < ModelTable.size(); ++i) {
+    drivers.push_back({strings.names[i].c_str(), strings.descriptions[i].c_str(), strings.deviceIds[i].c_str(),
+                       nullptr});
   }
   return drivers;
 }
 
+const char* talveroAutoAdd(const char*, const char*, const char* deviceId, void*) {
+  DeviceMatch match = matchDeviceId(deviceId);
+  if (match.model == nullptr) return nullptr;
+  return driverStrings().names[static_cast<size_t>(match.model - ModelTable.data())].c_str();
+}
+
 bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const char*, const char*,
                            pappl_pr_driver_data_t* data, ipp_t** attrs, void*) {
-  const ModelRow* model = modelOfDriver(driverName);
+  const ModelRow* model = modelOfDriverName(driverName);
   if (model == nullptr) {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver \"%s\".", driverName ? driverName : "(null)");
     return false;
@@ -125,8 +128,9 @@ bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const
   data->printfile_cb = talveroPrintRaw;
   data->format = kRawFormat;  // PAPPL compares every job's format with it: never nullptr
   data->status_cb = talveroStatusCallback;
+  data->testpage_cb = talveroTestPage;
 
-  std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", modelName(model->model).c_str());
+  std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", makeAndModelOf(model->model).c_str());
   data->ppm = 10;
   data->kind = PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL;
   data->orient_default = IPP_ORIENT_PORTRAIT;

@@ -15,6 +15,6 @@ int main(int argc, char* argv[]) {
   setup.programName = slash != nullptr ? slash + 1 : argv[0];
   if (isRemoteShutdown(argc, argv)) return remoteShutdown(argc, argv, setup.programName.c_str());
   return papplMainloop(argc, argv, "1.3.5", "Talvero receipt printers, driver 1.3.5",
-                       static_cast<int>(setup.drivers.size()), setup.drivers.data(), nullptr, talveroDriverCallback,
-                       nullptr, nullptr, talveroSystem, nullptr, &setup);
+                       static_cast<int>(setup.drivers.size()), setup.drivers.data(), talveroAutoAdd,
+                       talveroDriverCallback, "testpage", talveroTestPageCommand, talveroSystem, nullptr, &setup);
 }

@@ -66,11 +66,16 @@ bool saveState(pappl_system_t* system, void* data) {
   return papplSystemSaveState(system, static_cast<const std::string*>(data)->c_str());
 }
 
+// Set once by talveroSystem, before the first printer exists.
+std::string gSpoolDirectory;
+
 // A once-a-second tick: the server's loop waits for its next timer, and only
 // then sees a shutdown request; without it "shutdown" can take 30 seconds.
 bool tick(pappl_system_t*, void*) { return true; }
 
 }  // namespace
+
+const std::string& spoolDirectory() { return gSpoolDirectory; }
 
 std::string localSocketPath(const char* programName) {
   if (getuid() == 0) return std::string("/run/") + programName + ".sock";
@@ -110,7 +115,8 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   papplSystemAddListeners(system, localSocketPath(setup->programName.c_str()).c_str());
   if (const char* group = cupsGetOption("admin-group", count, options)) papplSystemSetAdminGroup(system, group);
   papplSystemSetFooterHTML(system, "Talvero receipt printers, driver 1.3.5");
-  papplSystemSetPrinterDrivers(system, static_cast<int>(setup->drivers.size()), setup->drivers.data(), nullptr,
+  gSpoolDirectory = spool;
+  papplSystemSetPrinterDrivers(system, static_cast<int>(setup->drivers.size()), setup->drivers.data(), talveroAutoAdd,
                                nullptr, talveroDriverCallback, nullptr);
 
   setup->stateFile = spool + "/" + kAppName + ".state";

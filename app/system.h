@@ -13,6 +13,10 @@ struct AppSetup {
   std::string stateFile;    // set by talveroSystem
 };
 
+// The server's spool directory (set when the server is created; printers
+// keep their stored logos and test receipts there).
+const std::string& spoolDirectory();
+
 // The local socket on which papplMainloop's sub-commands reach the server.
 std::string localSocketPath(const char* programName);
 

@@ -1,0 +1,201 @@
+// Draws the test receipt and writes it as PWG raster; see test_page.h.
+#include "app/test_page.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include <cups/raster.h>
+
+#include "image/font.h"
+
+namespace {
+
+constexpr int kDpi = 203;
+constexpr uint32_t kMargin = 16;  // blank dots above the title and below the last line
+
+struct Colour {
+  uint8_t r, g, b;
+};
+constexpr Colour kBlack{0, 0, 0};
+constexpr Colour kRed{255, 0, 0};
+
+// The options a receipt depends on, in the order the receipt lists them.
+constexpr const char* kShownOptions[] = {"page-cut", "logo-position", "logo-image", "cash-drawer",
+                                         "cash-drawer-open"};
+
+// The x of millimetre `mm` from the left edge.
+uint32_t dotsOfMm(double mm) { return static_cast<uint32_t>(std::lround(mm * kDpi / 25.4)); }
+
+// Paints a growing picture: a pen position moves down as things are drawn.
+class Canvas {
+ public:
+  explicit Canvas(uint32_t width) { picture_.width = width; }
+
+  void fill(uint32_t x, uint32_t y, uint32_t w, uint32_t h, Colour c) {
+    grow(y + h);
+    for (uint32_t yy = y; yy < y + h; ++yy) {
+      for (uint32_t xx = x; xx < std::min(x + w, picture_.width); ++xx) {
+        uint8_t* dot = &picture_.rgb[(size_t{yy} * picture_.width + xx) * 3];
+        dot[0] = c.r, dot[1] = c.g, dot[2] = c.b;
+      }
+    }
+  }
+
+  // Text in the bitmap font, each font dot `scale` x `scale`, at (x, y).
+  void text(const std::string& s, uint32_t x, uint32_t y, uint32_t scale, Colour c) {
+    for (char ch : s) {
+      const auto& columns = glyphColumns(static_cast<uint8_t>(ch));
+      for (uint32_t col = 0; col < kGlyphWidth; ++col) {
+        for (uint32_t row = 0; row < kGlyphHeight; ++row) {
+          if (columns[col] & (1u << row)) fill(x + col * scale, y + row * scale, scale, scale, c);
+        }
+      }
+      x += (kGlyphWidth + 1) * scale;
+    }
+  }
+
+  // Lines of text at the pen, wrapped at spaces to the width, then a gap.
+  void paragraph(const std::string& s, uint32_t scale, Colour c = kBlack) {
+    size_t perLine = std::max<size_t>(1, picture_.width / ((kGlyphWidth + 1) * scale));
+    size_t start = 0;
+    while (start < s.size()) {
+      size_t end = std::min(s.size(), start + perLine);
+      if (end < s.size()) {
+        size_t space = s.rfind(' ', end);
+        if (space != std::string::npos && space > start) end = space;
+      }
+      text(s.substr(start, end - start), 0, pen, scale, c);
+      pen += (kGlyphHeight + 2) * scale;
+      start = end < s.size() && s[end] == ' ' ? end + 1 : end;
+    }
+  }
+
+  // Text centred across the width at the pen.
+  void centred(const std::string& s, uint32_t scale, Colour c = kBlack) {
+    auto width = static_cast<uint32_t>(s.size()) * (kGlyphWidth + 1) * scale;
+    text(s, width < picture_.width ? (picture_.width - width) / 2 : 0, pen, scale, c);
+    pen += (kGlyphHeight + 2) * scale;
+  }
+
+  uint32_t width() const { return picture_.width; }
+  RgbPicture finish() {
+    grow(pen + kMargin);
+    return std::move(picture_);
+  }
+
+  uint32_t pen = kMargin;
+
+ private:
+  // Adds white rows up to `height`.
+  void grow(uint32_t height) {
+    if (height <= picture_.height) return;
+    picture_.rgb.resize(size_t{height} * picture_.width * 3, 0xFF);
+    picture_.height = height;
+  }
+
+  RgbPicture picture_;
+};
+
+// The ruler: a line across the whole width, a tick each millimetre (longer
+// each 5 and 10), the centimetres numbered, and a bar at each edge.
+void drawRuler(Canvas& canvas) {
+  uint32_t top = canvas.pen;
+  uint32_t width = canvas.width();
+  canvas.fill(0, top, width, 3, kBlack);
+  for (uint32_t mm = 0; dotsOfMm(mm) < width; ++mm) {
+    uint32_t x = std::min(dotsOfMm(mm), width - 2);
+    uint32_t length = mm % 10 == 0 ? 24 : mm % 5 == 0 ? 16 : 8;
+    canvas.fill(x, top + 3, 2, length, kBlack);
+    if (mm % 10 == 0 && mm > 0) canvas.text(std::to_string(mm), x + 4, top + 12, 2, kBlack);
+  }
+  canvas.fill(0, top, 3, 48, kBlack);
+  canvas.fill(width - 3, top, 3, 48, kBlack);
+  canvas.pen = top + 56;
+  canvas.paragraph("Printable width: " + std::to_string(width) + " dots (" +
+                       std::to_string(static_cast<int>(std::lround(width * 25.4 / kDpi))) + " mm)",
+                   2);
+}
+
+// Solid samples of the colours the printer prints, labelled.
+void drawColours(Canvas& canvas, bool twoColour) {
+  uint32_t half = canvas.width() / 2;
+  uint32_t top = canvas.pen;
+  canvas.fill(0, top, twoColour ? half - 8 : canvas.width(), 48, kBlack);
+  canvas.text("Black", 0, top + 56, 3, kBlack);
+  if (twoColour) {
+    canvas.fill(half + 8, top, canvas.width() - half - 8, 48, kRed);
+    canvas.text("Red", half + 8, top + 56, 3, kRed);
+  }
+  canvas.pen = top + 56 + 3 * kGlyphHeight + 16;
+}
+
+}  // namespace
+
+uint32_t printableDots(int width, int margin) {
+  long dots = std::lround((width - 2.0 * margin) * kDpi / 2540.0);
+  return static_cast<uint32_t>(std::clamp<long>(dots, 8, 8192));
+}
+
+std::vector<std::pair<std::string, std::string>> testPageSettings(
+    const ModelRow& model, bool colour, const char* (*valueOf)(const char*, const void*), const void* context) {
+  std::vector<std::pair<std::string, std::string>> lines;
+  if (model.twoColour) lines.emplace_back("Colours", colour ? "Black and red" : "Black only");
+  for (const char* attribute : kShownOptions) {
+    for (const VendorOption& option : vendorOptions()) {
+      if (std::strcmp(option.attribute, attribute) != 0 || !option.offered(model)) continue;
+      const char* value = valueOf(attribute, context);
+      int32_t number = value != nullptr ? choiceNumberOf(option, value) : -1;
+      if (number < 0) number = option.defaultNumber;
+      for (const OptionChoice& choice : option.choices) {
+        if (choice.number == number) lines.emplace_back(option.label, choice.label);
+      }
+    }
+  }
+  return lines;
+}
+
+RgbPicture drawTestPage(const TestPage& page) {
+  Canvas canvas(std::max<uint32_t>(page.widthDots, 64));
+  canvas.centred("TEST RECEIPT", 4);
+  canvas.centred(page.model, 3);
+  canvas.pen += 16;
+  drawRuler(canvas);
+  canvas.pen += 16;
+  drawColours(canvas, page.twoColour);
+  for (const auto& [label, value] : page.settings) canvas.paragraph(label + ": " + value, 2);
+  canvas.pen += 16;
+  canvas.paragraph("Printer: " + page.printerUri, 2);
+  if (!page.deviceUri.empty()) canvas.paragraph("Device: " + page.deviceUri, 2);
+  return canvas.finish();
+}
+
+bool writePwgRaster(const RgbPicture& picture, const std::string& path, std::string& why) {
+  pwg_media_t media{};
+  media.pwg = "custom_test-receipt";
+  media.width = static_cast<int>(std::lround(picture.width * 2540.0 / kDpi));
+  media.length = static_cast<int>(std::lround(picture.height * 2540.0 / kDpi));
+  cups_page_header2_t header;
+  if (!cupsRasterInitPWGHeader(&header, &media, "srgb_8", kDpi, kDpi, "one-sided", nullptr)) {
+    why = cupsLastErrorString();
+    return false;
+  }
+  header.cupsWidth = picture.width;
+  header.cupsHeight = picture.height;
+  header.cupsBytesPerLine = picture.width * 3;
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  cups_raster_t* raster = fd < 0 ? nullptr : cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+  bool ok = raster != nullptr && cupsRasterWriteHeader2(raster, &header) != 0 &&
+            cupsRasterWritePixels(raster, const_cast<uint8_t*>(picture.rgb.data()),
+                                  static_cast<unsigned>(picture.rgb.size())) == picture.rgb.size();
+  if (raster != nullptr) cupsRasterClose(raster);
+  if ((fd >= 0 && close(fd) != 0) || !ok) {
+    why = path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
