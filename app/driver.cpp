@@ -11,6 +11,8 @@
 #include <string>
 
 #include "app/job_options.h"
+#include "app/localization.h"
+#include "app/web_pages.h"
 #include "app/model_names.h"
 #include "filter/model_table.h"
 
@@ -85,6 +87,15 @@ void addVendorAttributes(ipp_t* attrs, const VendorOption& option) {
   ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, byDefault.c_str(), nullptr, defaultKeyword);
 }
 
+// The languages of the printer's strings files, once (see pappl_workarounds.cpp);
+// added value by value, as a call of ippAddStrings with this name is dropped.
+void addStringsLanguages(ipp_t* attrs) {
+  ipp_attribute_t* languages =
+      ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_LANGUAGE, "printer-strings-languages-supported", nullptr, "en");
+  int index = 1;
+  for (const char* language : catalogueLanguages()) ippSetString(attrs, &languages, index++, language);
+}
+
 void setVendorOptions(pappl_pr_driver_data_t& data, ipp_t* attrs, const ModelRow& model) {
   data.num_vendor = 0;
   for (const VendorOption& option : vendorOptions()) {
@@ -129,6 +140,7 @@ bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const
   data->format = kRawFormat;  // PAPPL compares every job's format with it: never nullptr
   data->status_cb = talveroStatusCallback;
   data->testpage_cb = talveroTestPage;
+  data->delete_cb = removePrinterFiles;
 
   std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", makeAndModelOf(model->model).c_str());
   data->ppm = 10;
@@ -160,5 +172,6 @@ bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const
   setMedia(*data);
   *attrs = ippNew();
   setVendorOptions(*data, *attrs, *model);
+  addStringsLanguages(*attrs);
   return true;
 }

@@ -92,9 +92,12 @@ int printFile(PrinterConnection& connection, const std::string& path, std::strin
 }  // namespace
 
 const char* talveroTestPage(pappl_printer_t* printer, char* buffer, size_t bufsize) {
-  std::string path = spoolDirectory() + "/test-receipt-" + std::to_string(papplPrinterGetID(printer)) + ".pwg";
-  std::string why;
-  if (!writePwgRaster(drawTestPage(serverTestPage(printer)), path, why)) {
+  // A file of its own: a second test page may be asked for before the first prints.
+  std::string path = spoolDirectory() + "/test-receipt-XXXXXX";
+  int fd = mkstemp(path.data());
+  std::string why = fd < 0 ? "cannot create a file in the spool directory" : "";
+  if (fd >= 0) close(fd);
+  if (fd < 0 || !writePwgRaster(drawTestPage(serverTestPage(printer)), path, why)) {
     papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Cannot write the test receipt: %s", why.c_str());
     return nullptr;
   }
