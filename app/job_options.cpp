@@ -8,37 +8,39 @@
 
 namespace {
 
-constexpr OptionChoice kPageType[] = {{"trim-blank-rows", 0, "Trim Blank Rows, Skip Blank Pages"},
-                                      {"print-as-is", 1, "Print the Page as It Is"}};
+constexpr OptionChoice kPageType[] = {{"trim-blank-rows", 0, "Trim blank rows, skip blank pages"},
+                                      {"print-as-is", 1, "Print every row and page"}};
 constexpr OptionChoice kRotation[] = {{"none", 0, "None"},
-                                      {"rotate-90", 1, "90 Degrees"},
-                                      {"rotate-180", 2, "180 Degrees"},
-                                      {"rotate-270", 3, "270 Degrees"}};
+                                      {"rotate-90", 1, "90 degrees"},
+                                      {"rotate-180", 2, "180 degrees (upside down)"},
+                                      {"rotate-270", 3, "270 degrees"}};
 constexpr OptionChoice kFocusArea[] = {
-    {"whole-page", 0, "Whole Page"}, {"right-part", 1, "Right Part"}, {"center", 2, "Centre"}};
+    {"whole-page", 0, "Whole page"}, {"right-part", 1, "Right part"}, {"center", 2, "Centre"}};
 constexpr OptionChoice kCompPrinting[] = {{"off", 0, "Off"}, {"on", 1, "On"}};
-constexpr OptionChoice kLogoPosition[] = {{"none", 0, "No Logo"},
-                                          {"before", 1, "Before the Page"},
-                                          {"after", 2, "After the Page"},
-                                          {"before-and-after", 3, "Before and After the Page"}};
+constexpr OptionChoice kLogoPosition[] = {{"none", 0, "No logo"},
+                                          {"before", 1, "Before the receipt"},
+                                          {"after", 2, "After the receipt"},
+                                          {"before-and-after", 3, "Before and after the receipt"}};
 constexpr OptionChoice kLogoJustification[] = {{"left", 0, "Left"}, {"center", 1, "Centre"}, {"right", 2, "Right"}};
 constexpr OptionChoice kLogoImage[] = {{"logo-1", 0, "Logo 1"}, {"logo-2", 1, "Logo 2"}, {"logo-3", 2, "Logo 3"}};
 constexpr OptionChoice kLogoWidth[] = {{"normal", 0, "Normal"},
-                                       {"double-width", 1, "Double Width"},
-                                       {"double-height", 2, "Double Height"},
-                                       {"double-width-and-height", 3, "Double Width and Height"}};
-constexpr OptionChoice kLineFeed[] = {{nullptr, 0, "None"},     {nullptr, 1, "1 Line"},   {nullptr, 2, "2 Lines"},
-                                      {nullptr, 3, "3 Lines"},  {nullptr, 4, "4 Lines"},  {nullptr, 5, "5 Lines"},
-                                      {nullptr, 6, "6 Lines"},  {nullptr, 7, "7 Lines"},  {nullptr, 8, "8 Lines"},
-                                      {nullptr, 9, "9 Lines"},  {nullptr, 10, "10 Lines"}};
-constexpr OptionChoice kPageCut[] = {{"feed", 0, "Feed, No Cut"}, {"no-feed", 1, "No Feed, No Cut"}, {"cut", 2, "Cut"}};
+                                       {"double-width", 1, "Double width"},
+                                       {"double-height", 2, "Double height"},
+                                       {"double-width-and-height", 3, "Double width and height"}};
+constexpr OptionChoice kLineFeed[] = {{nullptr, 0, "None"},     {nullptr, 1, "1 line"},   {nullptr, 2, "2 lines"},
+                                      {nullptr, 3, "3 lines"},  {nullptr, 4, "4 lines"},  {nullptr, 5, "5 lines"},
+                                      {nullptr, 6, "6 lines"},  {nullptr, 7, "7 lines"},  {nullptr, 8, "8 lines"},
+                                      {nullptr, 9, "9 lines"},  {nullptr, 10, "10 lines"}};
+constexpr OptionChoice kPageCut[] = {{"feed", 0, "Feed the paper, no cut"},
+                                     {"no-feed", 1, "No feed, no cut"},
+                                     {"cut", 2, "Cut after each receipt"}};
 constexpr OptionChoice kCashDrawer[] = {{"none", 0, "None"},
                                         {"drawer-1", 1, "Drawer 1"},
                                         {"drawer-2", 2, "Drawer 2"},
                                         {"drawers-1-and-2", 3, "Drawers 1 and 2"}};
-constexpr OptionChoice kCashDrawerOpen[] = {{"before-printing", 0, "Before Printing"},
-                                            {"after-printing", 1, "After Printing"},
-                                            {"before-and-after-printing", 2, "Before and After Printing"},
+constexpr OptionChoice kCashDrawerOpen[] = {{"before-printing", 0, "Before printing"},
+                                            {"after-printing", 1, "After printing"},
+                                            {"before-and-after-printing", 2, "Before and after printing"},
                                             {"never", 3, "Never"}};
 constexpr OptionChoice kPulseWidth[] = {{nullptr, 50, "50 ms"},   {nullptr, 100, "100 ms"}, {nullptr, 150, "150 ms"},
                                         {nullptr, 200, "200 ms"}, {nullptr, 250, "250 ms"}, {nullptr, 300, "300 ms"},
@@ -53,20 +55,20 @@ bool fullProfile(const ModelRow& model) { return model.profile == Profile::Full;
 bool hasDrawer(const ModelRow& model) { return model.profile != Profile::Fixed; }
 
 constexpr VendorOption kVendorOptions[] = {
-    {"page-type", "PageType", "Blank Rows", kPageType, 0, everyModel},
+    {"page-type", "PageType", "Blank rows and pages", kPageType, 0, everyModel},
     {"rotation", "Rotation", "Rotation", kRotation, 0, everyModel},
-    {"focus-area", "FocusArea", "Part of a Half-Size Page", kFocusArea, 0, notCompact},
-    {"comp-printing", "CompPrinting", "Compressed Printing", kCompPrinting, 1, compressedRaster},
-    {"page-cut", "PageCut", "Paper Cut", kPageCut, 2, fullProfile},
-    {"logo-position", "LogoPosition", "Logo", kLogoPosition, 0, everyModel},
-    {"logo-justification", "LogoJustification", "Logo Alignment", kLogoJustification, 1, everyModel},
-    {"logo-image", "LogoImage", "Logo Image", kLogoImage, 0, everyModel},
-    {"logo-width", "LogoWidth", "Logo Size", kLogoWidth, 0, everyModel},
-    {"line-feed", "LineFeed", "Line Feeds after the Logo", kLineFeed, 0, everyModel},
-    {"cash-drawer", "CashDrawer", "Cash Drawer", kCashDrawer, 0, hasDrawer},
-    {"cash-drawer-open", "CashDrawerOpen", "Open the Drawer", kCashDrawerOpen, 3, hasDrawer},
-    {"cash-drawer-1-pulse-width", "CashDrawer1PulseWidth", "Drawer 1 Pulse Width", kPulseWidth, 100, hasDrawer},
-    {"cash-drawer-2-pulse-width", "CashDrawer2PulseWidth", "Drawer 2 Pulse Width", kPulseWidth, 100, hasDrawer},
+    {"focus-area", "FocusArea", "Part of a half-size page", kFocusArea, 0, notCompact},
+    {"comp-printing", "CompPrinting", "Compressed printing (faster)", kCompPrinting, 1, compressedRaster},
+    {"page-cut", "PageCut", "Paper cut", kPageCut, 2, fullProfile},
+    {"logo-position", "LogoPosition", "Stored logo", kLogoPosition, 0, everyModel},
+    {"logo-justification", "LogoJustification", "Logo alignment", kLogoJustification, 1, everyModel},
+    {"logo-image", "LogoImage", "Logo to print", kLogoImage, 0, everyModel},
+    {"logo-width", "LogoWidth", "Logo size", kLogoWidth, 0, everyModel},
+    {"line-feed", "LineFeed", "Blank lines after the logo", kLineFeed, 0, everyModel},
+    {"cash-drawer", "CashDrawer", "Cash drawer to open", kCashDrawer, 0, hasDrawer},
+    {"cash-drawer-open", "CashDrawerOpen", "When to open the drawer", kCashDrawerOpen, 3, hasDrawer},
+    {"cash-drawer-1-pulse-width", "CashDrawer1PulseWidth", "Cash drawer 1 pulse (ms)", kPulseWidth, 100, hasDrawer},
+    {"cash-drawer-2-pulse-width", "CashDrawer2PulseWidth", "Cash drawer 2 pulse (ms)", kPulseWidth, 100, hasDrawer},
 };
 
 // Roll sizes print on the middle 72 mm of 80 mm paper and 48 mm of 58 mm.
