@@ -124,6 +124,9 @@ std::string stringsFile(const std::string& language) {
   addLine(out, "print-color-mode", translate(language, kColourModeTitle));
   addLine(out, "print-color-mode.color", translate(language, colourModeLabel(true)));
   addLine(out, "print-color-mode.monochrome", translate(language, colourModeLabel(false)));
+  for (const MediaSize& size : mediaSizes()) {
+    addLine(out, std::string("media.") + size.name, translate(language, mediaLabel(size.name).c_str()));
+  }
   auto catalogue = catalogues().find(baseLanguage(language));
   if (catalogue != catalogues().end()) {
     for (const auto& [english, text] : catalogue->second) addLine(out, english, text);

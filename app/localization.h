@@ -5,8 +5,9 @@
 // same catalogues ppdc puts into the PPDs. From them each language gets a
 // strings file (PWG 5100.13 "key" = "text";) holding:
 //   - every vendor attribute and choice by IPP name ("page-cut" = "...",
-//     "page-cut.cut" = "..."), the colour modes and the paper sizes, which
-//     IPP clients read through printer-strings-uri;
+//     "page-cut.cut" = "..."), the colour modes and the paper sizes
+//     ("media.om_80x297mm_80x297mm" = "..."), which IPP clients read through
+//     printer-strings-uri and PAPPL's Media page shows;
 //   - every catalogue text by its English text, which the web pages look up
 //     (a language without a catalogue shows the English text itself).
 // Nothing here depends on PAPPL.

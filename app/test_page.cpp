@@ -1,15 +1,11 @@
-// Draws the test receipt and writes it as PWG raster; see test_page.h.
+// Draws the test receipt and writes it as PNG; see test_page.h.
 #include "app/test_page.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <png.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
-
-#include <cups/raster.h>
 
 #include "image/font.h"
 
@@ -174,27 +170,15 @@ RgbPicture drawTestPage(const TestPage& page) {
   return canvas.finish();
 }
 
-bool writePwgRaster(const RgbPicture& picture, const std::string& path, std::string& why) {
-  pwg_media_t media{};
-  media.pwg = "custom_test-receipt";
-  media.width = static_cast<int>(std::lround(picture.width * 2540.0 / kDpi));
-  media.length = static_cast<int>(std::lround(picture.height * 2540.0 / kDpi));
-  cups_page_header2_t header;
-  if (!cupsRasterInitPWGHeader(&header, &media, "srgb_8", kDpi, kDpi, "one-sided", nullptr)) {
-    why = cupsLastErrorString();
-    return false;
-  }
-  header.cupsWidth = picture.width;
-  header.cupsHeight = picture.height;
-  header.cupsBytesPerLine = picture.width * 3;
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  cups_raster_t* raster = fd < 0 ? nullptr : cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
-  bool ok = raster != nullptr && cupsRasterWriteHeader2(raster, &header) != 0 &&
-            cupsRasterWritePixels(raster, const_cast<uint8_t*>(picture.rgb.data()),
-                                  static_cast<unsigned>(picture.rgb.size())) == picture.rgb.size();
-  if (raster != nullptr) cupsRasterClose(raster);
-  if ((fd >= 0 && close(fd) != 0) || !ok) {
-    why = path + ": " + std::strerror(errno);
+bool writeTestPagePng(const RgbPicture& picture, const std::string& path, std::string& why) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = picture.width;
+  image.height = picture.height;
+  image.format = PNG_FORMAT_RGB;
+  if (!png_image_write_to_file(&image, path.c_str(), 0, picture.rgb.data(), 0, nullptr)) {
+    why = path + ": " + image.message;
+    png_image_free(&image);
     return false;
   }
   return true;

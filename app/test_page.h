@@ -4,8 +4,9 @@
 // width (a tick each millimetre, numbers each centimetre, a bar at each
 // edge, so a cut-off edge shows), a black and, where the model prints red, a
 // red sample, the current settings (colours, cut, logo, drawer) and the
-// printer's URIs. The page is drawn in 8-bit RGB at 203 dpi and written as
-// PWG raster, which the printer's job reads as it reads a client's.
+// printer's URIs. The page is drawn in 8-bit RGB, one pixel per dot at
+// 203 dpi as wide as the print head, and written as a PNG, which the
+// printer's job prints dot for dot as it prints a client's picture.
 #pragma once
 
 #include <cstdint>
@@ -48,6 +49,6 @@ struct RgbPicture {
 // Draws the test receipt.
 RgbPicture drawTestPage(const TestPage& page);
 
-// Writes `picture` as a one-page PWG raster stream (sRGB, 8 bits, 203 dpi)
-// to `path`. False, with the reason in `why`, when it cannot.
-bool writePwgRaster(const RgbPicture& picture, const std::string& path, std::string& why);
+// Writes `picture` as an 8-bit RGB PNG to `path`. False, with the reason in
+// `why`, when it cannot.
+bool writeTestPagePng(const RgbPicture& picture, const std::string& path, std::string& why);

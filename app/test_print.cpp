@@ -1,8 +1,8 @@
 // The test receipt, from the printer's web page ("Print Test Page", PAPPL's
 // test page callback) and from the command line ("talvero-printer-app
 // testpage -u URI" or "-d NAME"). Both fill the same TestPage from the
-// printer's current settings and print it as an ordinary PWG raster job,
-// so it goes through the printer's job path like any page.
+// printer's current settings and print it as an ordinary job of one
+// picture (PNG), so it goes through the printer's job path like any page.
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr char kPwgFormat[] = "image/pwg-raster";
+constexpr char kPngFormat[] = "image/png";
 
 bool isColour(pappl_color_mode_t mode) {
   return mode != PAPPL_COLOR_MODE_MONOCHROME && mode != PAPPL_COLOR_MODE_BI_LEVEL &&
@@ -75,13 +75,13 @@ bool clientTestPage(ipp_t* attributes, TestPage& page, std::string& why) {
   return true;
 }
 
-// Print-Job of the PWG raster file `path`; returns the job id, 0 on failure.
+// Print-Job of the PNG file `path`; returns the job id, 0 on failure.
 int printFile(PrinterConnection& connection, const std::string& path, std::string& why) {
   ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, connection.uri.c_str());
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, "Test Page");
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, kPwgFormat);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, kPngFormat);
   ipp_t* response = cupsDoFileRequest(connection.http, request, connection.resource.c_str(), path.c_str());
   int job = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
   if (cupsLastError() > IPP_STATUS_OK_CONFLICTING || job <= 0) why = cupsLastErrorString();
@@ -97,7 +97,7 @@ const char* talveroTestPage(pappl_printer_t* printer, char* buffer, size_t bufsi
   int fd = mkstemp(path.data());
   std::string why = fd < 0 ? "cannot create a file in the spool directory" : "";
   if (fd >= 0) close(fd);
-  if (fd < 0 || !writePwgRaster(drawTestPage(serverTestPage(printer)), path, why)) {
+  if (fd < 0 || !writeTestPagePng(drawTestPage(serverTestPage(printer)), path, why)) {
     papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Cannot write the test receipt: %s", why.c_str());
     return nullptr;
   }
@@ -118,7 +118,7 @@ int talveroTestPageCommand(const char* programName, int count, cups_option_t* op
   char path[1024];
   int fd = ok ? cupsTempFd(path, sizeof path) : -1;
   if (fd >= 0) close(fd);
-  int job = fd >= 0 && writePwgRaster(drawTestPage(page), path, why) ? printFile(connection, path, why) : 0;
+  int job = fd >= 0 && writeTestPagePng(drawTestPage(page), path, why) ? printFile(connection, path, why) : 0;
   if (fd >= 0) unlink(path);
   if (job == 0) {
     std::fprintf(stderr, "%s: Unable to print the test page: %s\n", programName,
