@@ -12,9 +12,9 @@
 
 #include "app/job_options.h"
 #include "app/localization.h"
-#include "app/web_pages.h"
 #include "app/model_names.h"
-#include "filter/model_table.h"
+#include "app/web_pages.h"
+#include "core/model_table.h"
 
 namespace {
 

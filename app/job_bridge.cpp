@@ -9,9 +9,9 @@
 #include <span>
 #include <vector>
 
-#include "filter/device.h"
-#include "filter/raster_job.h"
-#include "prefilter/raster_format.h"
+#include "job/device.h"
+#include "job/raster_job.h"
+#include "image/raster_format.h"
 
 struct BridgeJob {
   BridgeJob(const JobSettings& settings, bool planes, OutputSink::Writer writer, void* context,

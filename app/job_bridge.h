@@ -16,9 +16,9 @@
 
 #include <cups/raster.h>
 
-#include "filter/diagnostics.h"
-#include "filter/settings.h"
-#include "output/stream.h"
+#include "core/diagnostics.h"
+#include "core/settings.h"
+#include "core/output_sink.h"
 
 struct BridgeJob;
 

@@ -10,8 +10,8 @@
 #include <span>
 #include <string>
 
-#include "filter/model_table.h"
-#include "filter/settings.h"
+#include "core/model_table.h"
+#include "core/settings.h"
 
 // One choice: its IPP keyword (nullptr for an integer option, whose IPP value
 // is the number itself), its ChoiceNumber and the PPD's text for it.

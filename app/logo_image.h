@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/model_table.h"
+#include "core/model_table.h"
 #include "output/logo_store.h"
 
 constexpr int kLogoSlots = 3;  // LogoImage 0-2: logos 1 to 3

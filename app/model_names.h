@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "filter/model_table.h"
+#include "core/model_table.h"
 
 // "talvero_tlv031" for model 31.
 std::string driverNameOf(int32_t model);

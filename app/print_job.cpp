@@ -14,7 +14,7 @@
 #include "app/job_bridge.h"
 #include "app/job_options.h"
 #include "app/vendor_defaults.h"
-#include "filter/model_table.h"
+#include "core/model_table.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/job_options.h"
-#include "filter/model_table.h"
+#include "core/model_table.h"
 
 // What the test receipt shows.
 struct TestPage {

@@ -13,8 +13,8 @@
 #include <cups/ppd.h>
 
 #include "app/job_options.h"
-#include "filter/model_table.h"
-#include "filter/settings.h"
+#include "core/model_table.h"
+#include "core/settings.h"
 
 namespace {
 
