@@ -49,10 +49,15 @@ bool bridgeStartPage(BridgeJob& job, const cups_page_header2_t& header, std::str
 // rows left out are blank, and a row out of order is ignored.
 void bridgeWriteLine(BridgeJob& job, uint32_t y, const uint8_t* line);
 
-// Prints the page: trims it, counts it, kicks the drawer before the first
-// page if so set, runs its pipeline and writers, sends its feed or cut, and
-// hands the bytes to the writer. False once a buffer could not be allocated.
+// Prints the page: cuts it to the print head's width (page_width.h), trims
+// it, counts it, kicks the drawer before the first page if so set, runs its
+// pipeline and writers, sends its feed or cut, and hands the bytes to the
+// writer. False once a buffer could not be allocated.
 bool bridgeEndPage(BridgeJob& job);
+
+// What the last page lost to the print head's width, in words ("marks 600
+// dots wide do not fit ..."); empty when every mark was printed.
+const std::string& bridgeWidthNotice(const BridgeJob& job);
 
 // Ends the job on the printer (final feed, drawer kick after printing) and
 // hands the last bytes to the writer.

@@ -125,7 +125,7 @@ std::string stringsFile(const std::string& language) {
   addLine(out, "print-color-mode.color", translate(language, colourModeLabel(true)));
   addLine(out, "print-color-mode.monochrome", translate(language, colourModeLabel(false)));
   for (const MediaSize& size : mediaSizes()) {
-    addLine(out, std::string("media.") + size.name, translate(language, mediaLabel(size.name).c_str()));
+    addLine(out, std::string("media.") + size.name, translate(language, size.label));
   }
   auto catalogue = catalogues().find(baseLanguage(language));
   if (catalogue != catalogues().end()) {
@@ -145,11 +145,9 @@ std::string environmentLanguage() {
   return "en";
 }
 
-std::string mediaLabel(const char* name) {
+const char* mediaLabel(const char* name) {
   for (const MediaSize& size : mediaSizes()) {
-    if (name != nullptr && std::strcmp(size.name, name) == 0) {
-      return std::to_string(size.width / 100) + " x " + std::to_string(size.length / 100) + " mm";
-    }
+    if (name != nullptr && std::strcmp(size.name, name) == 0) return size.label;
   }
   return name != nullptr ? name : "";
 }

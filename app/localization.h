@@ -30,8 +30,9 @@ std::string stringsFile(const std::string& language);
 // "de_DE.UTF-8"), "en" when none is set.
 std::string environmentLanguage();
 
-// The label of paper size `name` (a PWG media name), in English.
-std::string mediaLabel(const char* name);
+// The label of paper size `name` (a PWG media name), in English; the name
+// itself for a size that is not one of the PPD's.
+const char* mediaLabel(const char* name);
 
 // The labels of the colour modes: black and red, or black only.
 const char* colourModeLabel(bool colour);

@@ -13,6 +13,9 @@
 namespace {
 
 constexpr char kDriverPrefix[] = "talvero_tlv";
+// The driver of a printer loaded with a 58 mm roll ends in this; the plain
+// name is the 80 mm roll's.
+constexpr char kNarrowSuffix[] = "_58mm";
 constexpr char kMaker[] = "Talvero";
 constexpr char kModelPrefix[] = "TLV";
 // The models offered to an ESC/POS printer of another maker: GS v 0 raster
@@ -78,10 +81,25 @@ bool mentions(const std::map<std::string, std::string>& fields, const char* key,
 
 }  // namespace
 
-std::string driverNameOf(int32_t model) {
+std::string driverNameOf(int32_t model, bool narrowRoll) {
   char name[32];
-  std::snprintf(name, sizeof name, "%s%03d", kDriverPrefix, model);
+  std::snprintf(name, sizeof name, "%s%03d%s", kDriverPrefix, model, narrowRoll ? kNarrowSuffix : "");
   return name;
+}
+
+std::string driverDescriptionOf(const ModelRow& model, bool narrowRoll) {
+  return makeAndModelOf(model.model) + (model.twoColour ? ", black and red, " : ", black, ") +
+         (narrowRoll ? "58" : "80") + " mm roll";
+}
+
+DriverChoice driverOf(const char* name) {
+  size_t prefix = sizeof kDriverPrefix - 1;
+  if (name == nullptr || std::strncmp(name, kDriverPrefix, prefix) != 0) return {};
+  const ModelRow* row = findModel(std::atoi(name + prefix));
+  for (bool narrow : {false, true}) {
+    if (row != nullptr && driverNameOf(row->model, narrow) == name) return {row, narrow};
+  }
+  return {};
 }
 
 std::string makeAndModelOf(int32_t model) {
@@ -90,13 +108,6 @@ std::string makeAndModelOf(int32_t model) {
 
 std::string deviceIdOf(int32_t model) {
   return std::string("MFG:") + kMaker + ";MDL:" + kModelPrefix + "-" + std::to_string(model) + ";CMD:ESC/POS;";
-}
-
-const ModelRow* modelOfDriverName(const char* name) {
-  size_t prefix = sizeof kDriverPrefix - 1;
-  if (name == nullptr || std::strncmp(name, kDriverPrefix, prefix) != 0) return nullptr;
-  const ModelRow* row = findModel(std::atoi(name + prefix));
-  return row != nullptr && driverNameOf(row->model) == name ? row : nullptr;
 }
 
 const ModelRow* modelOfMakeAndModel(const char* text) {

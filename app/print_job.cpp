@@ -117,6 +117,10 @@ bool talveroEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* devic
   if (papplJobIsCanceled(job)) return true;  // the end of the job sends the cancel sequence
   bool printed = bridgeEndPage(*appJob->bridge);
   papplDeviceFlush(device);
+  if (const std::string& notice = bridgeWidthNotice(*appJob->bridge); !notice.empty()) {
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Page %u: %s.", page, notice.c_str());
+    papplJobSetMessage(job, "Page %u: %s.", page, notice.c_str());
+  }
   if (!printed) papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u: out of memory, the job stops.", page);
   return printed;
 }

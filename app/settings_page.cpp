@@ -89,7 +89,7 @@ void putSettingsForm(pappl_client_t* client, pappl_printer_t* printer) {
   papplClientHTMLStartForm(client, papplClientGetURI(client), false);
   papplClientHTMLPuts(client, "<table class=\"form\"><tbody>\n");
   papplClientHTMLPrintf(client, "<tr><th>%s:</th><td>%s <a class=\"btn\" href=\"%s\">%s</a></td></tr>\n",
-                        tr(client, "Paper"), tr(client, mediaLabel(data.media_default.size_name).c_str()), path,
+                        tr(client, "Paper"), tr(client, mediaLabel(data.media_default.size_name)), path,
                         tr(client, "Configure Media"));
   if (model.twoColour) putColourRow(client, isColour(data.color_default));
   VendorDefaults defaults{papplPrinterGetDriverAttributes(printer), {}};

@@ -65,8 +65,10 @@ pappl_loglevel_t logLevelOf(const char* name) {
   return PAPPL_LOGLEVEL_INFO;
 }
 
-// Saves the system's state to its state file (the callback's data).
+// Saves the system's state to its state file (the callback's data), each
+// printer's ready roll with its own margins.
 bool saveState(pappl_system_t* system, void* data) {
+  settleRollMargins(system);
   return papplSystemSaveState(system, static_cast<const std::string*>(data)->c_str());
 }
 
@@ -136,6 +138,7 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   }
   papplSystemAddListeners(system, localSocketPath(setup->programName.c_str()).c_str());
   if (const char* group = cupsGetOption("admin-group", count, options)) papplSystemSetAdminGroup(system, group);
+  addImageFilters(system);
   papplSystemSetFooterHTML(system, "Talvero receipt printers, driver 1.3.5");
   gSpoolDirectory = spool;
   addStrings(system);

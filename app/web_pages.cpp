@@ -15,6 +15,10 @@ void addPrinterPages(pappl_printer_t* printer, void*) {
   // PAPPL adds its own pages after this callback and skips a path taken.
   papplPrinterGetPath(printer, "printing", path, sizeof path);
   papplSystemAddResourceCallback(system, path, "text/html", settingsPage, printer);
+  papplPrinterGetPath(printer, "logo", path, sizeof path);
+  papplSystemAddResourceCallback(system, path, "text/html", logoPage, printer);
+  papplPrinterAddLink(printer, "Logo", path,
+                      static_cast<pappl_loptions_t>(PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_STATUS));
 }
 
 void removePrinterFiles(pappl_printer_t* printer, pappl_pr_driver_data_t*) {

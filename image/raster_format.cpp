@@ -171,15 +171,15 @@ cups_page_header2_t outputHeader(const cups_page_header2_t& input, bool twoColou
   return out;
 }
 
-void encodeRow(std::span<const Rgb> pixels, uint32_t y, bool twoColour, std::span<uint8_t> out) {
+void encodeRow(std::span<const Rgb> pixels, uint32_t y, bool twoColour, std::span<uint8_t> out, uint32_t x0) {
   const size_t band = (pixels.size() + 7) / 8;
   if (!twoColour) {
-    blackRow(pixels, y, out.first(band));
+    blackRow(pixels, y, out.first(band), x0);
     return;
   }
   // Bands C, M, Y, K: red is magenta plus yellow, black is K alone.
   std::span<uint8_t> magenta = out.subspan(band, band);
-  separateRow(pixels, y, out.subspan(3 * band, band), magenta);
+  separateRow(pixels, y, out.subspan(3 * band, band), magenta, x0);
   std::fill_n(out.begin(), band, uint8_t{0});
   std::copy(magenta.begin(), magenta.end(), out.begin() + static_cast<std::ptrdiff_t>(2 * band));
 }

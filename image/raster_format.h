@@ -46,5 +46,5 @@ void decodeRow(InputLayout layout, std::span<const uint8_t> row, std::span<Rgb> 
 cups_page_header2_t outputHeader(const cups_page_header2_t& input, bool twoColour);
 
 // Converts one decoded row into the output row (outputHeader's
-// cupsBytesPerLine bytes).
-void encodeRow(std::span<const Rgb> pixels, uint32_t y, bool twoColour, std::span<uint8_t> out);
+// cupsBytesPerLine bytes), dithered from column x0 of the pattern on.
+void encodeRow(std::span<const Rgb> pixels, uint32_t y, bool twoColour, std::span<uint8_t> out, uint32_t x0 = 0);

@@ -93,7 +93,7 @@ inline bool sameColour(const Rgb& a, const Rgb& b) {
 // Paper white needs no ink and is skipped; a pixel of the same colour as the
 // one before it reuses its separation (receipts are runs of few colours).
 void separateRow(std::span<const Rgb> pixels, uint32_t y, std::span<uint8_t> black,
-                 std::span<uint8_t> red) {
+                 std::span<uint8_t> red, uint32_t x0) {
   size_t bytes = (pixels.size() + 7) / 8;
   std::fill_n(black.begin(), bytes, uint8_t{0});
   std::fill_n(red.begin(), bytes, uint8_t{0});
@@ -106,7 +106,7 @@ void separateRow(std::span<const Rgb> pixels, uint32_t y, std::span<uint8_t> bla
       c = separate(p.r, p.g, p.b);
       last = p;
     }
-    int threshold = ditherThreshold(x, y);
+    int threshold = ditherThreshold(x + x0, y);
     auto mask = static_cast<uint8_t>(0x80 >> (x % 8));
     // One threshold for both inks: the dot is black below the black amount,
     // red in the band above it, so the two planes never share a dot.
@@ -118,7 +118,7 @@ void separateRow(std::span<const Rgb> pixels, uint32_t y, std::span<uint8_t> bla
   }
 }
 
-void blackRow(std::span<const Rgb> pixels, uint32_t y, std::span<uint8_t> black) {
+void blackRow(std::span<const Rgb> pixels, uint32_t y, std::span<uint8_t> black, uint32_t x0) {
   std::fill_n(black.begin(), (pixels.size() + 7) / 8, uint8_t{0});
   Rgb last{255, 255, 255};
   uint8_t amount = 0;
@@ -129,6 +129,6 @@ void blackRow(std::span<const Rgb> pixels, uint32_t y, std::span<uint8_t> black)
       amount = blackOnly(separate(p.r, p.g, p.b));
       last = p;
     }
-    if (amount > ditherThreshold(x, y)) black[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    if (amount > ditherThreshold(x + x0, y)) black[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
   }
 }

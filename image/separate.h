@@ -43,9 +43,10 @@ struct Rgb {
 // Dithers row y of a page into a black plane row and a red plane row (1 bit
 // per dot, most significant bit first, 1 = printed). Both rows must hold at
 // least (pixels.size() + 7) / 8 bytes; they are cleared first. A dot is set
-// in at most one of the two.
+// in at most one of the two. The dither takes pixel x at column x + x0 of
+// its pattern (x0 > 0 for a row of which the printer prints only a part).
 void separateRow(std::span<const Rgb> pixels, uint32_t y, std::span<uint8_t> black,
-                 std::span<uint8_t> red);
+                 std::span<uint8_t> red, uint32_t x0 = 0);
 
 // Dithers row y of a page into one black plane row, red printed as black.
-void blackRow(std::span<const Rgb> pixels, uint32_t y, std::span<uint8_t> black);
+void blackRow(std::span<const Rgb> pixels, uint32_t y, std::span<uint8_t> black, uint32_t x0 = 0);

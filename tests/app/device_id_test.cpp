@@ -34,16 +34,21 @@ TEST(DeviceId, MatchesADriver) {
   }
 }
 
-// Every model's own device ID, driver name and make and model lead back to it.
+// Every model's own device ID, driver names and make and model lead back to it.
 TEST(DeviceId, EveryModelsNamesLeadBackToIt) {
   for (const ModelRow& row : ModelTable) {
     DeviceMatch match = matchDeviceId(deviceIdOf(row.model).c_str());
     EXPECT_EQ(match.model, &row);
     EXPECT_TRUE(match.exact);
-    EXPECT_EQ(modelOfDriverName(driverNameOf(row.model).c_str()), &row);
+    for (bool narrow : {false, true}) {
+      DriverChoice driver = driverOf(driverNameOf(row.model, narrow).c_str());
+      EXPECT_EQ(driver.model, &row);
+      EXPECT_EQ(driver.narrowRoll, narrow);
+    }
     EXPECT_EQ(modelOfMakeAndModel(makeAndModelOf(row.model).c_str()), &row);
   }
-  EXPECT_EQ(modelOfDriverName("talvero_tlv31"), nullptr);
+  EXPECT_EQ(driverOf("talvero_tlv31").model, nullptr);
+  EXPECT_EQ(driverOf("talvero_tlv031_80mm").model, nullptr);
   EXPECT_EQ(modelOfMakeAndModel("Acme TLV-31"), nullptr);
 }
 
