@@ -156,7 +156,9 @@ void putLogoForms(pappl_client_t* client, pappl_printer_t* printer) {
                         tr(client, "Show how it prints"));
   LogoBitmap waiting;
   if (!loadLogo(logoPath(printer, 0), waiting)) return;
+  papplClientHTMLPuts(client, "<div>");
   putLogo(client, waiting, tr(client, "As it will print"));
+  papplClientHTMLPuts(client, "</div>\n");
   papplClientHTMLStartForm(client, papplClientGetURI(client), false);
   papplClientHTMLPrintf(client, "<input type=\"hidden\" name=\"action\" value=\"store\"><select name=\"slot\">");
   for (int slot = 1; slot <= kLogoSlots; ++slot) {
@@ -179,12 +181,14 @@ bool logoPage(pappl_client_t* client, void* data) {
   putExplanation(client, model);
   papplClientHTMLPrintf(client, "<h2 class=\"title\">%s</h2>\n", tr(client, "Stored logos"));
   bool any = false;
+  papplClientHTMLPuts(client, "<div>");
   for (int slot = 1; slot <= kLogoSlots; ++slot) {
     LogoBitmap logo;
     if (!loadLogo(logoPath(printer, slot), logo)) continue;
     putLogo(client, logo, std::string(tr(client, "Logo")) + " " + std::to_string(slot));
     any = true;
   }
+  papplClientHTMLPuts(client, "</div>\n");
   if (!any) papplClientHTMLPrintf(client, "<p>%s</p>\n", tr(client, "No logo has been stored from this page yet."));
   putLogoForms(client, printer);
   papplClientHTMLPrinterFooter(client);

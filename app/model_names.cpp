@@ -16,8 +16,6 @@ constexpr char kDriverPrefix[] = "talvero_tlv";
 // The driver of a printer loaded with a 58 mm roll ends in this; the plain
 // name is the 80 mm roll's.
 constexpr char kNarrowSuffix[] = "_58mm";
-constexpr char kMaker[] = "Talvero";
-constexpr char kModelPrefix[] = "TLV";
 // The models offered to an ESC/POS printer of another maker: GS v 0 raster
 // (black) and GS ( L graphics in two colours are what such printers know;
 // the compressed raster of most Talvero models is not.
@@ -58,8 +56,9 @@ std::map<std::string, std::string> deviceFields(const char* deviceId) {
 // The number of "TLV-31", "TLV 31 II", "tlv031": -1 when `model` is not one.
 int32_t tlvNumber(const std::string& model) {
   std::string text = upper(model);
-  if (text.rfind(kModelPrefix, 0) != 0) return -1;
-  size_t at = std::strlen(kModelPrefix);
+  // The prefix without its dash: "TLV 31" and "TLV031" name model 31 too.
+  size_t at = std::strlen(kModelNamePrefix) - 1;
+  if (text.compare(0, at, kModelNamePrefix, at) != 0) return -1;
   while (at < text.size() && (text[at] == '-' || text[at] == ' ')) ++at;
   if (at >= text.size() || !std::isdigit(static_cast<unsigned char>(text[at]))) return -1;
   return static_cast<int32_t>(std::strtol(text.c_str() + at, nullptr, 10));
@@ -103,23 +102,23 @@ DriverChoice driverOf(const char* name) {
 }
 
 std::string makeAndModelOf(int32_t model) {
-  return std::string(kMaker) + " " + kModelPrefix + "-" + std::to_string(model);
+  return std::string(kMakerName) + " " + kModelNamePrefix + std::to_string(model);
 }
 
 std::string deviceIdOf(int32_t model) {
-  return std::string("MFG:") + kMaker + ";MDL:" + kModelPrefix + "-" + std::to_string(model) + ";CMD:ESC/POS;";
+  return std::string("MFG:") + kMakerName + ";MDL:" + kModelNamePrefix + std::to_string(model) + ";CMD:ESC/POS;";
 }
 
 const ModelRow* modelOfMakeAndModel(const char* text) {
-  size_t maker = std::strlen(kMaker);
-  if (text == nullptr || std::strncmp(text, kMaker, maker) != 0 || text[maker] != ' ') return nullptr;
+  size_t maker = std::strlen(kMakerName);
+  if (text == nullptr || std::strncmp(text, kMakerName, maker) != 0 || text[maker] != ' ') return nullptr;
   return findModel(tlvNumber(text + maker + 1));
 }
 
 DeviceMatch matchDeviceId(const char* deviceId) {
   std::map<std::string, std::string> fields = deviceFields(deviceId);
   int32_t number = tlvNumber(fields["MDL"]);
-  if (upper(fields["MFG"]) == upper(kMaker) && number >= 0) {
+  if (upper(fields["MFG"]) == upper(kMakerName) && number >= 0) {
     const ModelRow* exact = findModel(number);
     return {exact != nullptr ? exact : nearestModel(number), exact != nullptr};
   }

@@ -107,7 +107,9 @@ void drawRuler(Canvas& canvas) {
     uint32_t x = std::min(dotsOfMm(mm), width - 2);
     uint32_t length = mm % 10 == 0 ? 24 : mm % 5 == 0 ? 16 : 8;
     canvas.fill(x, top + 3, 2, length, kBlack);
-    if (mm % 10 == 0 && mm > 0) canvas.text(std::to_string(mm), x + 4, top + 12, 2, kBlack);
+    std::string number = std::to_string(mm);
+    auto numberWidth = static_cast<uint32_t>(number.size()) * (kGlyphWidth + 1) * 2;
+    if (mm % 10 == 0 && mm > 0 && x + 4 + numberWidth <= width) canvas.text(number, x + 4, top + 12, 2, kBlack);
   }
   canvas.fill(0, top, 3, 48, kBlack);
   canvas.fill(width - 3, top, 3, 48, kBlack);

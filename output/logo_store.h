@@ -39,8 +39,9 @@ struct LogoBitmap {
 constexpr uint32_t kMaxLogoWidth = 576;
 constexpr uint32_t kMaxLogoRows = 448;
 
-// The key code byte kc2 of stored logo `image` (0 for logo 1) on a model
-// whose logo 1 has key character `keyBase` (kc1 is always '0').
+// The key code byte kc2 of stored logo `image` (0 for logo 1, clamped to
+// 0-2: the three logos a model keeps by key code) on a model whose logo 1
+// has key character `keyBase` ('0' when none); kc1 is always '0'.
 uint8_t logoKeyCode(char keyBase, int32_t image);
 
 // GS ( L function 67 storing `logo` under key code '0' `keyCode`, in one
