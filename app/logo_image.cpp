@@ -13,6 +13,15 @@ namespace {
 
 constexpr char kFileMagic[] = "TLVLOGO1";
 
+// Writes or reads a plane's bytes; an empty plane (no red) takes none.
+bool writePlane(FILE* file, const std::vector<uint8_t>& plane) {
+  return plane.empty() || std::fwrite(plane.data(), 1, plane.size(), file) == plane.size();
+}
+
+bool readPlane(FILE* file, std::vector<uint8_t>& plane) {
+  return plane.empty() || std::fread(plane.data(), 1, plane.size(), file) == plane.size();
+}
+
 const LogoBitmap& blankLogo() {
   static const LogoBitmap blank{8, 8, std::vector<uint8_t>(8, 0), {}};
   return blank;
@@ -59,8 +68,7 @@ bool saveLogo(const std::string& path, const LogoBitmap& logo) {
   FILE* file = std::fopen(temporary.c_str(), "wb");
   if (file == nullptr) return false;
   bool ok = std::fprintf(file, "%s %u %u %d\n", kFileMagic, logo.widthDots, logo.rows, logo.red.empty() ? 0 : 1) > 0 &&
-            std::fwrite(logo.black.data(), 1, logo.black.size(), file) == logo.black.size() &&
-            std::fwrite(logo.red.data(), 1, logo.red.size(), file) == logo.red.size();
+            writePlane(file, logo.black) && writePlane(file, logo.red);
   ok = std::fclose(file) == 0 && ok;
   return ok && std::rename(temporary.c_str(), path.c_str()) == 0;
 }
@@ -77,8 +85,7 @@ bool loadLogo(const std::string& path, LogoBitmap& logo) {
   size_t plane = size_t{logo.bytesPerRow()} * logo.rows;
   logo.black.resize(plane);
   logo.red.resize(red != 0 ? plane : 0);
-  return std::fread(logo.black.data(), 1, plane, file.get()) == plane &&
-         std::fread(logo.red.data(), 1, logo.red.size(), file.get()) == logo.red.size();
+  return readPlane(file.get(), logo.black) && readPlane(file.get(), logo.red);
 }
 
 std::vector<uint8_t> storeLogoBytes(const ModelRow& model, int slot,

@@ -59,16 +59,41 @@ void putLogo(pappl_client_t* client, const LogoBitmap& logo, const std::string& 
 std::string uploadLogo(pappl_client_t* client, pappl_printer_t* printer, const char* upload) {
   pappl_pr_driver_data_t data;
   const ModelRow& model = modelOf(printer, data);
-  uint32_t width = std::min(kMaxLogoWidth, printableDots(data.media_default.size_width, data.media_default.left_margin));
+  uint32_t width =
+      std::min(kMaxLogoWidth, printableDots(data.media_default.size_width, data.media_default.left_margin));
   LogoBitmap logo;
   std::string why;
   if (upload == nullptr) return tr(client, "Choose a PNG or JPEG file first.");
-  if (!readLogo(upload, width, storesRed(model), logo, why)) return std::string(tr(client, "The picture cannot be used:")) + " " + why;
-  if (!saveLogo(logoPath(printer, 0), logo)) return tr(client, "The logo cannot be kept: the spool directory is not writable.");
+  if (!readLogo(upload, width, storesRed(model), logo, why)) {
+    return std::string(tr(client, "The picture cannot be used:")) + " " + why;
+  }
+  if (!saveLogo(logoPath(printer, 0), logo)) {
+    return tr(client, "The logo cannot be kept: the spool directory is not writable.");
+  }
   return tr(client, "Below is your logo as the printer will print it. Pick its number and store it.");
 }
 
-// Stores the waiting upload as logo `slot`: keeps it, queues the store job.
+// Queues a job of the printer's own bytes that stores logo `slot`; false
+// when it cannot (the job's file is removed then).
+bool queueStoreJob(pappl_client_t* client, pappl_printer_t* printer, int slot, const std::vector<uint8_t>& bytes) {
+  std::string path = spoolDirectory() + "/store-logo-XXXXXX";
+  int fd = bytes.empty() ? -1 : mkstemp(path.data());
+  if (fd < 0) return false;
+  bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  written = close(fd) == 0 && written;
+  const char* user = papplClientGetUsername(client);
+  // PAPPL 1.3 keeps the job name's pointer, not a copy: the names live for the run.
+  static const char* const kTitles[kLogoSlots] = {"Store logo 1", "Store logo 2", "Store logo 3"};
+  if (written && papplJobCreateWithFile(printer, user != nullptr && *user ? user : "guest", kPrinterReadyFormat,
+                                        kTitles[slot - 1], 0, nullptr, path.c_str()) != nullptr) {
+    return true;
+  }
+  unlink(path.c_str());
+  return false;
+}
+
+// Stores the waiting upload as logo `slot`: queues the store job and keeps
+// the logo as stored.
 std::string storeLogo(pappl_client_t* client, pappl_printer_t* printer, int slot) {
   pappl_pr_driver_data_t data;
   const ModelRow& model = modelOf(printer, data);
@@ -80,17 +105,8 @@ std::string storeLogo(pappl_client_t* client, pappl_printer_t* printer, int slot
   for (int i = 1; i <= kLogoSlots; ++i) {
     if (i == slot || loadLogo(logoPath(printer, i), logos[i - 1])) slots[i - 1] = &logos[i - 1];
   }
-  std::vector<uint8_t> bytes = storeLogoBytes(model, slot, slots);
-  std::string job = spoolDirectory() + "/store-logo-XXXXXX";
-  int fd = bytes.empty() ? -1 : mkstemp(job.data());
-  bool written = fd >= 0 && write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-  if (fd >= 0) written = close(fd) == 0 && written;
-  const char* user = papplClientGetUsername(client);
-  // PAPPL 1.3 keeps the job name's pointer, not a copy: the names live for the run.
-  static const char* const kTitles[kLogoSlots] = {"Store logo 1", "Store logo 2", "Store logo 3"};
-  if (!written || !saveLogo(logoPath(printer, slot), logos[slot - 1]) ||
-      papplJobCreateWithFile(printer, user != nullptr && *user ? user : "guest", kPrinterReadyFormat, kTitles[slot - 1], 0, nullptr,
-                             job.c_str()) == nullptr) {
+  if (!queueStoreJob(client, printer, slot, storeLogoBytes(model, slot, slots)) ||
+      !saveLogo(logoPath(printer, slot), logos[slot - 1])) {
     return tr(client, "The logo could not be sent to the printer (see the log).");
   }
   unlink(logoPath(printer, 0).c_str());
@@ -107,11 +123,17 @@ std::string postLogoForm(pappl_client_t* client, pappl_printer_t* printer) {
   cups_option_t* form = nullptr;
   int count = papplClientGetForm(client, &form);
   std::string status;
-  const char* action = cupsGetOption("action", count, form);
-  if (count == 0 || action == nullptr) status = tr(client, "Invalid form data.");
-  else if (!papplClientIsValidForm(client, count, form)) status = tr(client, "Invalid form submission.");
-  else if (std::string(action) == "upload") status = uploadLogo(client, printer, cupsGetOption("logo", count, form));
-  else if (std::string(action) == "store") status = storeLogo(client, printer, slotOf(cupsGetOption("slot", count, form)));
+  const char* posted = cupsGetOption("action", count, form);
+  std::string action = posted != nullptr ? posted : "";
+  if (count == 0 || action.empty()) {
+    status = tr(client, "Invalid form data.");
+  } else if (!papplClientIsValidForm(client, count, form)) {
+    status = tr(client, "Invalid form submission.");
+  } else if (action == "upload") {
+    status = uploadLogo(client, printer, cupsGetOption("logo", count, form));
+  } else if (action == "store") {
+    status = storeLogo(client, printer, slotOf(cupsGetOption("slot", count, form)));
+  }
   cupsFreeOptions(count, form);
   return status;
 }
