@@ -114,14 +114,13 @@ const char* translate(const std::string& language, const char* text) {
 
 std::string stringsFile(const std::string& language) {
   std::string out;  // no comment: PAPPL 1.3's reader misreads the line after one
-  for (const VendorOption& option : vendorOptions()) {
-    addLine(out, option.attribute, translate(language, option.label));
-    for (const OptionChoice& choice : option.choices) {
-      std::string value = choice.keyword != nullptr ? choice.keyword : std::to_string(choice.number);
-      addLine(out, std::string(option.attribute) + "." + value, translate(language, choice.label));
+  for (const JobOption* option : vendorOptions()) {
+    addLine(out, option->ipp, translate(language, option->label.english));
+    for (const OptionChoice& choice : option->choices) {
+      addLine(out, std::string(option->ipp) + "." + ippValueOf(choice), translate(language, choice.label.english));
     }
   }
-  addLine(out, "print-color-mode", translate(language, kColourModeTitle));
+  addLine(out, "print-color-mode", translate(language, findJobOption("ColorModel")->label.english));
   addLine(out, "print-color-mode.color", translate(language, colourModeLabel(true)));
   addLine(out, "print-color-mode.monochrome", translate(language, colourModeLabel(false)));
   for (const MediaSize& size : mediaSizes()) {

@@ -34,6 +34,6 @@ std::string environmentLanguage();
 // itself for a size that is not one of the PPD's.
 const char* mediaLabel(const char* name);
 
-// The labels of the colour modes: black and red, or black only.
+// The labels of the colour modes (the PPD's ColorModel choices): black and
+// red, or black only. The option's label is the option table's.
 const char* colourModeLabel(bool colour);
-constexpr const char* kColourModeTitle = "Colours";

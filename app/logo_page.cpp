@@ -146,7 +146,7 @@ namespace {
 // logos, that its memory wears, and what this printer's command erases.
 void putExplanation(pappl_client_t* client, const ModelRow& model) {
   // The option and the page as the reader sees them named elsewhere.
-  const char* option = tr(client, vendorOptionFor("LogoPosition")->label);
+  const char* option = tr(client, findJobOption("LogoPosition")->label.english);
   const char* page = tr(client, "Printing Defaults");
   char text[1024];
   std::snprintf(text, sizeof text,

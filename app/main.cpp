@@ -9,6 +9,7 @@
 
 #include "app/driver.h"
 #include "app/system.h"
+#include "core/version.h"
 
 int main(int argc, char* argv[]) {
   AppSetup setup;
@@ -16,7 +17,7 @@ int main(int argc, char* argv[]) {
   const char* slash = std::strrchr(argv[0], '/');
   setup.programName = slash != nullptr ? slash + 1 : argv[0];
   if (isRemoteShutdown(argc, argv)) return remoteShutdown(argc, argv, setup.programName.c_str());
-  int status = papplMainloop(argc, argv, "1.3.5", "Talvero receipt printers, driver 1.3.5",
+  int status = papplMainloop(argc, argv, TALVERO_VERSION, "Talvero receipt printers, driver " TALVERO_VERSION,
                              static_cast<int>(setup.drivers.size()), setup.drivers.data(), talveroAutoAdd,
                              talveroDriverCallback, "testpage", talveroTestPageCommand, talveroSystem, nullptr, &setup);
   if (status == 0 && isOptionsCommand(argc, argv)) status = printVendorOptions(argc, argv, setup.programName.c_str());

@@ -30,19 +30,18 @@ const char* argumentOf(int argc, char* argv[], const char* flag) {
 }
 
 // Prints one option's choices, the default marked.
-void printOption(const VendorOption& option, int32_t current, const std::string& language) {
-  std::printf("  %s:\n", translate(language, option.label));
+void printOption(const JobOption& option, int32_t current, const std::string& language) {
+  std::printf("  %s:\n", translate(language, option.label.english));
   size_t width = 0;
   for (const OptionChoice& choice : option.choices) {
-    std::string value = choice.keyword != nullptr ? choice.keyword : std::to_string(choice.number);
-    width = std::max(width, std::strlen(option.attribute) + value.size());
+    width = std::max(width, std::strlen(option.ipp) + 1 + ippValueOf(choice).size());
   }
   for (const OptionChoice& choice : option.choices) {
-    std::string value = choice.keyword != nullptr ? choice.keyword : std::to_string(choice.number);
-    std::string setting = std::string(option.attribute) + "=" + value;
-    std::printf("    -o %-*s  %s%s%s%s\n", static_cast<int>(width + 1), setting.c_str(),
-                translate(language, choice.label), choice.number == current ? " (" : "",
-                choice.number == current ? translate(language, "default") : "", choice.number == current ? ")" : "");
+    std::string setting = std::string(option.ipp) + "=" + ippValueOf(choice);
+    bool isDefault = choice.number == current;
+    std::printf("    -o %-*s  %s%s%s%s\n", static_cast<int>(width), setting.c_str(),
+                translate(language, choice.label.english), isDefault ? " (" : "",
+                isDefault ? translate(language, "default") : "", isDefault ? ")" : "");
   }
 }
 
@@ -65,11 +64,11 @@ int printVendorOptions(int argc, char* argv[], const char* programName) {
   if (model != nullptr) {
     std::printf("\n%s\n", translate(language, "Receipt printer options:"));
     VendorDefaults defaults{attributes, {}};
-    for (const VendorOption& option : vendorOptions()) {
-      if (!option.offered(*model)) continue;
-      const char* value = vendorDefault(option.attribute, &defaults);
-      int32_t current = value != nullptr ? choiceNumberOf(option, value) : -1;
-      printOption(option, current >= 0 ? current : option.defaultNumber, language);
+    for (const JobOption* option : vendorOptions()) {
+      if (!readsOption(model, *option)) continue;
+      const char* value = vendorDefault(option->ipp, &defaults);
+      int32_t current = value != nullptr ? choiceNumberOf(*option, value) : -1;
+      printOption(*option, current >= 0 ? current : option->defaultNumber, language);
     }
   }
   ippDelete(attributes);

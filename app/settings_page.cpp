@@ -42,10 +42,10 @@ const char* saveSettings(pappl_client_t* client, pappl_printer_t* printer) {
     }
     int vendorCount = 0;
     cups_option_t* vendor = nullptr;
-    for (const VendorOption& option : vendorOptions()) {
-      const char* value = cupsGetOption(option.attribute, count, form);
-      if (option.offered(model) && value != nullptr && choiceNumberOf(option, value) >= 0) {
-        vendorCount = cupsAddOption(option.attribute, value, vendorCount, &vendor);
+    for (const JobOption* option : vendorOptions()) {
+      const char* value = cupsGetOption(option->ipp, count, form);
+      if (readsOption(&model, *option) && value != nullptr && choiceNumberOf(*option, value) >= 0) {
+        vendorCount = cupsAddOption(option->ipp, value, vendorCount, &vendor);
       }
     }
     status = papplPrinterSetDriverDefaults(printer, &data, vendorCount, vendor) ? "Changes saved."
@@ -58,7 +58,7 @@ const char* saveSettings(pappl_client_t* client, pappl_printer_t* printer) {
 
 // The colour row of a two-colour model: black and red, or black only.
 void putColourRow(pappl_client_t* client, bool colour) {
-  papplClientHTMLPrintf(client, "<tr><th>%s:</th><td>", tr(client, kColourModeTitle));
+  papplClientHTMLPrintf(client, "<tr><th>%s:</th><td>", tr(client, findJobOption("ColorModel")->label.english));
   for (bool choice : {true, false}) {
     papplClientHTMLPrintf(client,
                           "<label><input type=\"radio\" name=\"print-color-mode\" value=\"%s\"%s> %s</label> ",
@@ -69,13 +69,12 @@ void putColourRow(pappl_client_t* client, bool colour) {
 }
 
 // One vendor option: its label and a list of its choices, `current` selected.
-void putOptionRow(pappl_client_t* client, const VendorOption& option, int32_t current) {
+void putOptionRow(pappl_client_t* client, const JobOption& option, int32_t current) {
   papplClientHTMLPrintf(client, "<tr><th><label for=\"%s\">%s:</label></th><td><select name=\"%s\" id=\"%s\">",
-                        option.attribute, tr(client, option.label), option.attribute, option.attribute);
+                        option.ipp, tr(client, option.label.english), option.ipp, option.ipp);
   for (const OptionChoice& choice : option.choices) {
-    std::string value = choice.keyword != nullptr ? choice.keyword : std::to_string(choice.number);
-    papplClientHTMLPrintf(client, "<option value=\"%s\"%s>%s</option>", value.c_str(),
-                          choice.number == current ? " selected" : "", tr(client, choice.label));
+    papplClientHTMLPrintf(client, "<option value=\"%s\"%s>%s</option>", ippValueOf(choice).c_str(),
+                          choice.number == current ? " selected" : "", tr(client, choice.label.english));
   }
   papplClientHTMLPuts(client, "</select></td></tr>\n");
 }
@@ -93,11 +92,11 @@ void putSettingsForm(pappl_client_t* client, pappl_printer_t* printer) {
                         tr(client, "Configure Media"));
   if (model.twoColour) putColourRow(client, isColour(data.color_default));
   VendorDefaults defaults{papplPrinterGetDriverAttributes(printer), {}};
-  for (const VendorOption& option : vendorOptions()) {
-    if (!option.offered(model)) continue;
-    const char* value = vendorDefault(option.attribute, &defaults);
-    int32_t current = value != nullptr ? choiceNumberOf(option, value) : -1;
-    putOptionRow(client, option, current >= 0 ? current : option.defaultNumber);
+  for (const JobOption* option : vendorOptions()) {
+    if (!readsOption(&model, *option)) continue;
+    const char* value = vendorDefault(option->ipp, &defaults);
+    int32_t current = value != nullptr ? choiceNumberOf(*option, value) : -1;
+    putOptionRow(client, *option, current >= 0 ? current : option->defaultNumber);
   }
   ippDelete(defaults.attributes);
   papplClientHTMLPrintf(client, "<tr><th></th><td><input type=\"submit\" value=\"%s\"></td></tr>\n"

@@ -22,6 +22,7 @@
 #include "app/driver.h"
 #include "app/localization.h"
 #include "app/web_pages.h"
+#include "core/version.h"
 
 namespace {
 
@@ -139,7 +140,7 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   papplSystemAddListeners(system, localSocketPath(setup->programName.c_str()).c_str());
   if (const char* group = cupsGetOption("admin-group", count, options)) papplSystemSetAdminGroup(system, group);
   addImageFilters(system);
-  papplSystemSetFooterHTML(system, "Talvero receipt printers, driver 1.3.5");
+  papplSystemSetFooterHTML(system, "Talvero receipt printers, driver " TALVERO_VERSION);
   gSpoolDirectory = spool;
   addStrings(system);
   papplSystemSetPrinterDrivers(system, static_cast<int>(setup->drivers.size()), setup->drivers.data(), talveroAutoAdd,

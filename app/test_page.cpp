@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/localization.h"
 #include "image/font.h"
 
 namespace {
@@ -21,8 +22,7 @@ constexpr Colour kBlack{0, 0, 0};
 constexpr Colour kRed{255, 0, 0};
 
 // The options a receipt depends on, in the order the receipt lists them.
-constexpr const char* kShownOptions[] = {"page-cut", "logo-position", "logo-image", "cash-drawer",
-                                         "cash-drawer-open"};
+constexpr const char* kShownOptions[] = {"PageCut", "LogoPosition", "LogoImage", "CashDrawer", "CashDrawerOpen"};
 
 // The x of millimetre `mm` from the left edge.
 uint32_t dotsOfMm(double mm) { return static_cast<uint32_t>(std::lround(mm * kDpi / 25.4)); }
@@ -142,16 +142,15 @@ uint32_t printableDots(int width, int margin) {
 std::vector<std::pair<std::string, std::string>> testPageSettings(
     const ModelRow& model, bool colour, const char* (*valueOf)(const char*, const void*), const void* context) {
   std::vector<std::pair<std::string, std::string>> lines;
-  if (model.twoColour) lines.emplace_back("Colours", colour ? "Black and red" : "Black only");
-  for (const char* attribute : kShownOptions) {
-    for (const VendorOption& option : vendorOptions()) {
-      if (std::strcmp(option.attribute, attribute) != 0 || !option.offered(model)) continue;
-      const char* value = valueOf(attribute, context);
-      int32_t number = value != nullptr ? choiceNumberOf(option, value) : -1;
-      if (number < 0) number = option.defaultNumber;
-      for (const OptionChoice& choice : option.choices) {
-        if (choice.number == number) lines.emplace_back(option.label, choice.label);
-      }
+  if (model.twoColour) lines.emplace_back(findJobOption("ColorModel")->label.english, colourModeLabel(colour));
+  for (const char* keyword : kShownOptions) {
+    const JobOption& option = *findJobOption(keyword);
+    if (!readsOption(&model, option)) continue;
+    const char* value = valueOf(option.ipp, context);
+    int32_t number = value != nullptr ? choiceNumberOf(option, value) : -1;
+    if (number < 0) number = option.defaultNumber;
+    for (const OptionChoice& choice : option.choices) {
+      if (choice.number == number) lines.emplace_back(option.label.english, choice.label.english);
     }
   }
   return lines;

@@ -3,17 +3,14 @@
 
 #include <algorithm>
 
+#include "core/commands.h"
+
 namespace {
 
-// GS ( L with m = 30 and function 67 (43), raster format a = 30, key code
-// kc1 = '0'.
-constexpr uint8_t kKeyedStart[] = {0x1D, 0x28, 0x4C};
-constexpr uint8_t kDefineKeyed[] = {0x30, 0x43, 0x30, 0x30};
+// The colours c of GS ( L function 67.
 constexpr uint8_t kBlack = 0x31;
 constexpr uint8_t kRed = 0x32;
-// FS q n.
-constexpr uint8_t kDefineBitImages[] = {0x1C, 0x71};
-constexpr size_t kMaxBitImages = 255;
+constexpr size_t kMaxBitImages = 255;  // n of FS q is one byte
 
 // Appends a two-byte number, low byte first.
 void putLe16(std::vector<uint8_t>& out, uint32_t value) {
@@ -64,10 +61,10 @@ std::vector<uint8_t> keyedLogoCommand(uint8_t keyCode, const LogoBitmap& logo) {
   bool twoColours = !logo.red.empty();
   size_t planeBytes = logo.black.size();
   size_t p = 10 + (twoColours ? 2 : 1) * (1 + planeBytes);
-  std::vector<uint8_t> out(std::begin(kKeyedStart), std::end(kKeyedStart));
+  std::vector<uint8_t> out(std::begin(command::kGraphics), std::end(command::kGraphics));
   out.reserve(5 + p);
   putLe16(out, static_cast<uint32_t>(p));
-  out.insert(out.end(), std::begin(kDefineKeyed), std::end(kDefineKeyed));
+  out.insert(out.end(), std::begin(command::kDefineKeyedGraphics), std::end(command::kDefineKeyedGraphics));
   out.push_back(keyCode);
   out.push_back(twoColours ? 2 : 1);
   putLe16(out, logo.widthDots);
@@ -86,7 +83,7 @@ std::vector<uint8_t> bitImageLogosCommand(std::span<const LogoBitmap* const> log
   if (!std::all_of(logos.begin(), logos.end(), [](const LogoBitmap* logo) { return logo && fits(*logo); })) {
     return {};
   }
-  std::vector<uint8_t> out(std::begin(kDefineBitImages), std::end(kDefineBitImages));
+  std::vector<uint8_t> out(std::begin(command::kDefineBitImages), std::end(command::kDefineBitImages));
   out.push_back(static_cast<uint8_t>(logos.size()));
   for (const LogoBitmap* logo : logos) putBitImage(out, *logo);
   return out;

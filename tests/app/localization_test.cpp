@@ -32,11 +32,11 @@ std::string lookup(const std::string& file, const std::string& key) {
 TEST(Localization, StringsFilesNameEveryOptionInTheirLanguage) {
   for (const char* language : catalogueLanguages()) {
     std::string file = stringsFile(language);
-    for (const VendorOption& option : vendorOptions()) {
-      EXPECT_EQ(lookup(file, option.attribute), translate(language, option.label)) << language;
-      for (const OptionChoice& choice : option.choices) {
-        std::string value = choice.keyword != nullptr ? choice.keyword : std::to_string(choice.number);
-        EXPECT_EQ(lookup(file, std::string(option.attribute) + "." + value), translate(language, choice.label));
+    for (const JobOption* option : vendorOptions()) {
+      EXPECT_EQ(lookup(file, option->ipp), translate(language, option->label.english)) << language;
+      for (const OptionChoice& choice : option->choices) {
+        EXPECT_EQ(lookup(file, std::string(option->ipp) + "." + ippValueOf(choice)),
+                  translate(language, choice.label.english));
       }
     }
     // Every line keeps the conversions of its key.
