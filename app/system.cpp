@@ -21,6 +21,7 @@
 
 #include "app/driver.h"
 #include "app/localization.h"
+#include "app/printer_link.h"
 #include "app/web_pages.h"
 #include "core/version.h"
 
@@ -98,6 +99,13 @@ void addStrings(pappl_system_t* system) {
 // then sees a shutdown request; without it "shutdown" can take 30 seconds.
 bool tick(pappl_system_t*, void*) { return true; }
 
+// Runs once in the server's loop, after PAPPL has installed its SIGTERM
+// handler: jobs waiting for a printer see SIGTERM too (printer_link.h).
+bool watchSigterm(pappl_system_t*, void*) {
+  watchForSigterm();
+  return false;
+}
+
 }  // namespace
 
 const std::string& spoolDirectory() { return gSpoolDirectory; }
@@ -150,5 +158,6 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   papplSystemLoadState(system, setup->stateFile.c_str());
   papplSystemSetSaveCallback(system, saveState, &setup->stateFile);
   papplSystemAddTimerCallback(system, 0, 1, tick, nullptr);
+  papplSystemAddTimerCallback(system, 0, 0, watchSigterm, nullptr);
   return system;
 }
