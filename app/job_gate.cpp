@@ -27,12 +27,6 @@ pappl_preason_t reasonsOf(const PrinterStatus& status) {
   return reasons;
 }
 
-// Shows the printer's state in its printer-state-reasons.
-void showReasons(pappl_job_t* job, const PrinterStatus& status) {
-  pappl_preason_t reasons = reasonsOf(status);
-  papplPrinterSetReasons(papplJobGetPrinter(job), reasons, kStatusReasons & ~reasons);
-}
-
 // What the shop sees while a job waits: the printer's reasons, the job's
 // message and a log line when the reason to wait changes.
 class ShownState final : public WaitHooks {
@@ -40,7 +34,7 @@ class ShownState final : public WaitHooks {
   ShownState(PrinterLink& link, pappl_job_t* job) : link_(link), job_(job) {}
 
   void report(const PrinterStatus& status) override {
-    showReasons(job_, status);
+    showPrinterStatus(papplJobGetPrinter(job_), status, true);
     std::string message = waitMessage(status);
     if (message == message_) return;
     if (message.empty()) {
@@ -75,6 +69,12 @@ GateOutcome outcomeOf(Delivery delivery, pappl_job_t* job) {
 
 }  // namespace
 
+void showPrinterStatus(pappl_printer_t* printer, const PrinterStatus& status, bool jobWaits) {
+  pappl_preason_t reasons = reasonsOf(status);
+  if (!jobWaits) reasons &= ~PAPPL_PREASON_MEDIA_NEEDED;
+  papplPrinterSetReasons(printer, reasons, kStatusReasons & ~reasons);
+}
+
 GateOutcome waitForPrinter(PrinterLink& link, pappl_job_t* job, bool& asking) {
   Delivery delivery = link.confirm();
   if (delivery != Delivery::Delivered) return outcomeOf(delivery, job);
@@ -101,6 +101,6 @@ GateOutcome confirmJob(PrinterLink& link, pappl_job_t* job, bool asking) {
   if (!asking) return GateOutcome::Go;
   PrinterStatus status = link.ask();
   if (status.gone) return GateOutcome::Broken;
-  if (status.answered) showReasons(job, status);
+  if (status.answered) showPrinterStatus(papplJobGetPrinter(job), status, false);
   return GateOutcome::Go;
 }

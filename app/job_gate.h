@@ -31,3 +31,7 @@ GateOutcome waitForPrinter(PrinterLink& link, pappl_job_t* job, bool& asking);
 
 // After the last byte: waits until the printer has taken everything.
 GateOutcome confirmJob(PrinterLink& link, pappl_job_t* job, bool asking);
+
+// Shows `status` in the printer's printer-state-reasons: media-empty (and
+// media-needed while `jobWaits`), media-low, cover-open, offline, other.
+void showPrinterStatus(pappl_printer_t* printer, const PrinterStatus& status, bool jobWaits);

@@ -89,11 +89,15 @@ PaperState paperStateFromGsR(uint8_t answer) {
   return paperOf(status);
 }
 
-PaperState askSocketPrinter(const char* host, int port, std::chrono::milliseconds wait) {
+PrinterStatus askSocketStatus(const char* host, int port, std::chrono::milliseconds wait) {
   int fd = connectTo(host, port, wait);
-  if (fd < 0) return PaperState::Unknown;
+  if (fd < 0) return PrinterStatus{};
   SocketChannel channel(fd);
-  PaperState state = paperOf(askPrinter(channel, wait));
+  PrinterStatus status = askPrinter(channel, wait);
   close(fd);
-  return state;
+  return status;
+}
+
+PaperState askSocketPrinter(const char* host, int port, std::chrono::milliseconds wait) {
+  return paperOf(askSocketStatus(host, port, wait));
 }

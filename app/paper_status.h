@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "job/status_query.h"
+
 enum class PaperState : uint8_t {
   Unknown,  // no valid answer: the state stays as it was
   Ok,
@@ -24,6 +26,9 @@ PaperState paperStateFromGsR(uint8_t answer);
 
 // Asks the AppSocket printer at `host`:`port` on a connection of its own,
 // waiting at most `wait` for the connection and for the answers.
+PrinterStatus askSocketStatus(const char* host, int port, std::chrono::milliseconds wait);
+
+// The paper state of the same answers.
 PaperState askSocketPrinter(const char* host, int port, std::chrono::milliseconds wait);
 
 // Waits for `events` on `fd` for at most `wait`; the events that came (0

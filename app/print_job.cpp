@@ -180,6 +180,7 @@ bool talveroEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   if (appJob == nullptr) return false;
   std::unique_ptr<AppJob> owned(appJob);
   papplJobSetData(job, nullptr);
+  checkPaperAfterJob(papplJobGetPrinter(job));  // the printer's state, once the job has let go of it
   if (papplJobIsCanceled(job)) {
     cancelOnPrinter(*owned, job);
     return true;
@@ -197,7 +198,6 @@ bool talveroEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   }
   papplLogJob(job, result.pages > 0 ? PAPPL_LOGLEVEL_INFO : PAPPL_LOGLEVEL_WARN, "%d page%s printed%s.",
               result.pages, result.pages == 1 ? "" : "s", result.failed ? ", then out of memory" : "");
-  checkPaperAfterJob(papplJobGetPrinter(job));
   return !result.failed;
 }
 

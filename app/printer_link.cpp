@@ -93,17 +93,6 @@ bool connectionEnded(int fd) {
   return (events & POLLIN) != 0 && recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
 }
 
-// The status a USB printer's port gives.
-PrinterStatus usbStatus(pappl_device_t* device) {
-  pappl_preason_t reasons = papplDeviceGetStatus(device);
-  PrinterStatus status;
-  status.answered = true;
-  status.paperOut = (reasons & PAPPL_PREASON_MEDIA_EMPTY) != 0;
-  status.coverOpen = (reasons & PAPPL_PREASON_COVER_OPEN) != 0;
-  status.error = (reasons & (PAPPL_PREASON_OTHER | PAPPL_PREASON_MEDIA_JAM)) != 0;
-  return status;
-}
-
 }  // namespace
 
 PrinterLink::PrinterLink(pappl_job_t* job, pappl_device_t* device) : job_(job), device_(device) {
@@ -254,7 +243,7 @@ PrinterStatus PrinterLink::ask() {
   if (fd_ >= 0) {
     return askPrinter(*this, kAnswerWait);
   }
-  return usb_ ? usbStatus(device_) : PrinterStatus{};
+  return usb_ ? usbPortStatus(device_) : PrinterStatus{};
 }
 
 bool PrinterLink::send(std::span<const uint8_t> bytes) {
@@ -277,6 +266,16 @@ void PrinterLink::abandon() {
   none.sa_family = AF_UNSPEC;
   connect(fd_, &none, sizeof none);
   if (failure_.empty()) failure_ = "The connection to the printer was closed";
+}
+
+PrinterStatus usbPortStatus(pappl_device_t* device) {
+  pappl_preason_t reasons = papplDeviceGetStatus(device);
+  PrinterStatus status;
+  status.answered = true;
+  status.paperOut = (reasons & PAPPL_PREASON_MEDIA_EMPTY) != 0;
+  status.coverOpen = (reasons & PAPPL_PREASON_COVER_OPEN) != 0;
+  status.error = (reasons & (PAPPL_PREASON_OTHER | PAPPL_PREASON_MEDIA_JAM)) != 0;
+  return status;
 }
 
 bool serverStopping(pappl_system_t* system) {

@@ -97,6 +97,10 @@ class PrinterLink final : public StatusChannel {
   std::string failure_;
 };
 
+// The state a USB printer's port status gives: paper empty, cover open, an
+// error (or a jam).
+PrinterStatus usbPortStatus(pappl_device_t* device);
+
 // True once the server has been asked to shut down (IPP or SIGTERM).
 bool serverStopping(pappl_system_t* system);
 

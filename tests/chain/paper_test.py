@@ -11,7 +11,9 @@ a talvero-virtual-printer whose state the tests change on its control port.
   - The roll runs out after page 2 of 5: the job waits before page 3, then
     the printer has all 5 pages, each once.
   - A waiting job cancelled: nothing more is printed (only the cancel tail).
-  - A printer that never answers: the job prints as it would without asking.
+
+A printer that never answers prints as it would without asking: that is
+cupsd_test.py's socket printer.
 
 Run by CTest (label real-chain), or directly:
   paper_test.py --build-dir BUILD --source-dir SRC --keep-dir DIR
@@ -48,7 +50,6 @@ class PaperInCupsQueue(kit.ChainTestCase):
 
     def setUp(self):
         kit.control_printer(self.vp, "ready")
-        kit.control_printer(self.vp, "answers on")
 
     # ---- helpers
 
@@ -130,14 +131,6 @@ class PaperInCupsQueue(kit.ChainTestCase):
         got = self.printed(job, number)
         self.assertEqual(self.cupsd.job_attributes(job).get("job-state"), "canceled")
         self.assertEqual(got, b"\x1b@" + kit.CANCEL_TAIL, "only the cancel tail after ESC @")
-
-    def test_printer_that_never_answers(self):
-        document, want = self.reference(2)
-        kit.control_printer(self.vp, "answers off")
-        job, number = self.submit(document, CUT)
-        self.assert_job(job, self.printed(job, number), want)
-        log = "\n".join(self.cupsd.job_log(job))
-        self.assertIn("The printer gave no status answer", log)
 
     def save(self, data):
         path = self.ws.join(f"printed-{time.monotonic_ns()}.bin")

@@ -13,7 +13,8 @@ printer is ready.
   - The roll runs out after page 2 of 5: the job waits before page 3, then
     exactly the 5 reference pages arrive.
   - A waiting job cancelled: canceled within seconds, nothing but the
-    cancel sequence reaches the printer.
+    cancel sequence reaches the printer; with no job the printer's answers
+    still set (and clear) its reasons.
   - A printer that closes the connection at once, after 200 bytes, or
     resets it: the job is aborted with the cause as its message.
   - A printer that never reads: the job waits with the printer offline and
@@ -38,19 +39,13 @@ from appkit import kit  # noqa: E402
 
 MEDIA = "om_80x297mm_80x297mm"
 DRIVER = "talvero_tlv031"
-# Get-Jobs of every job with its state and message.
-GET_JOBS = """{
-  NAME "Get-Jobs"
-  OPERATION Get-Jobs
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR keyword which-jobs all
-  ATTR keyword requested-attributes job-id,job-state,job-state-message
-  STATUS successful-ok
-}
-"""
+# Get-Jobs of every job with its state and message; Print-Job of a PWG raster file.
+GET_JOBS = ("{ OPERATION Get-Jobs GROUP operation-attributes-tag ATTR charset attributes-charset utf-8 "
+            "ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri ATTR keyword which-jobs all "
+            "ATTR keyword requested-attributes job-id,job-state,job-state-message STATUS successful-ok }\n")
+PRINT_JOB = ("{ OPERATION Print-Job GROUP operation-attributes-tag ATTR charset attributes-charset utf-8 "
+             "ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri "
+             "ATTR name requesting-user-name test ATTR mimeMediaType document-format image/pwg-raster FILE %s }\n")
 
 
 class PaperInTheApp(kit.ChainTestCase):
@@ -88,20 +83,16 @@ class PaperInTheApp(kit.ChainTestCase):
 
     def submit(self, pages, uri=None):
         """Starts an ipptool Print-Job of the `pages`-page document (PWG raster is printed as
-        it arrives, so ipptool returns when the job ends); returns (process, new job id)."""
+        it arrives, so ipptool returns when the job ends); returns the new job's id."""
         uri = uri or self.uri
-        before = set(self.jobs(uri))
-        test = self.ws.join(f"print-{time.monotonic_ns()}.test")
+        before = max(self.jobs(uri), default=0)
+        test = self.ws.join(f"print-{pages}.test")
         with open(test, "w") as f:
-            f.write('{\n\tOPERATION Print-Job\n\tGROUP operation-attributes-tag\n'
-                    '\tATTR charset attributes-charset utf-8\n\tATTR naturalLanguage attributes-natural-language en\n'
-                    '\tATTR uri printer-uri $uri\n\tATTR name requesting-user-name test\n'
-                    f'\tATTR mimeMediaType document-format image/pwg-raster\n\tFILE {self.doc[pages]}\n}}\n')
+            f.write(PRINT_JOB % self.doc[pages])
         proc = subprocess.Popen([appkit.IPPTOOL, "-T", "120", uri, test], stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: proc.poll() is None and proc.kill())
-        job = kit.wait_for(lambda: next(iter(set(self.jobs(uri)) - before), None), 30, "the job to be created")
-        return proc, job
+        return kit.wait_for(lambda: max(self.jobs(uri), default=0) > before and max(self.jobs(uri)), 30, "the job")
 
     def jobs(self, uri=None):
         """{job id: (job-state, job-state-message)} of every job of the printer."""
@@ -109,13 +100,12 @@ class PaperInTheApp(kit.ChainTestCase):
         with open(test, "w") as f:
             f.write(GET_JOBS)
         status, out = appkit.ipptool(uri or self.uri, test, "-tv")
-        found, job = {}, None
+        found = {}
         for name, value in re.findall(r"^\s+(job-id|job-state|job-state-message) \(\w+\) = (.*)$", out, re.M):
             if name == "job-id":
-                job = int(value)
-                found[job] = ["", ""]
-            elif job is not None:
-                found[job][0 if name == "job-state" else 1] = value
+                job = found.setdefault(int(value), ["", ""])
+            else:
+                job[0 if name == "job-state" else 1] = value
         return {job: tuple(v) for job, v in found.items()}
 
     def wait_job(self, job, state, message=None, uri=None, timeout=30):
@@ -125,8 +115,11 @@ class PaperInTheApp(kit.ChainTestCase):
             return got[0] == state and (message is None or message in got[1]) and got
         return kit.wait_for(there, timeout, f"job {job} to be {state} ({message})")
 
-    def printed(self, number):
-        return self.vp.wait_job(number).data
+    def wait_reasons(self, good, what):
+        """Waits until the printer's printer-state-reasons (a set) are `good`."""
+        def reasons():
+            return set(appkit.printer_attributes(self.uri).get("printer-state-reasons", "").split(","))
+        kit.wait_for(lambda: good(reasons()), 15, f"printer-state-reasons for {what}", interval=0.5)
 
     def assert_bytes(self, got, want):
         at = kit.first_difference(got, want)
@@ -145,13 +138,13 @@ class PaperInTheApp(kit.ChainTestCase):
     def test_job_waits_for_paper_then_prints_once(self):
         self.control("paper empty")
         number = self.vp.job_count() + 1
-        proc, job = self.submit(1)
+        job = self.submit(1)
         self.assert_waiting_for_paper(job)
         time.sleep(1.5)  # a poll or two more: still nothing sent
         self.assertEqual(self.control("status")["received"], "0")
         self.control("paper ok")
         self.wait_job(job, "completed")
-        self.assert_bytes(self.printed(number), self.reference[1])
+        self.assert_bytes(self.vp.wait_job(number).data, self.reference[1])
         self.assertNotIn("media-empty", appkit.printer_attributes(self.uri).get("printer-state-reasons", ""))
 
     def test_paper_runs_out_between_page_2_and_3(self):
@@ -159,32 +152,36 @@ class PaperInTheApp(kit.ChainTestCase):
         self.assertEqual(len(cuts), 5, "every page ends with a cut")
         self.control(f"paper empty after {cuts[1]}")
         number = self.vp.job_count() + 1
-        proc, job = self.submit(5)
+        job = self.submit(5)
         self.assert_waiting_for_paper(job)
         state = self.control("status")
         self.assertEqual((state["received"], state["held"]), (str(cuts[1]), "0"), "two pages sent, none held")
         self.control("paper ok")
         self.wait_job(job, "completed")
-        got = self.printed(number)
-        self.assert_bytes(got, self.reference[5])
-        self.assertEqual(len(self.vp.wait_job(number).pages), 5)
+        printout = self.vp.wait_job(number)
+        self.assert_bytes(printout.data, self.reference[5])
+        self.assertEqual(len(printout.pages), 5)
 
     def test_cancel_a_waiting_job(self):
         self.control("paper empty")
         number = self.vp.job_count() + 1
-        proc, job = self.submit(1)
+        job = self.submit(1)
         self.assert_waiting_for_paper(job)
         appkit.run_test(self.ws, self.uri, "Cancel", "Cancel-Job", {"operation-attributes-tag": [
             ("integer", "job-id", job)]})
         self.wait_job(job, "canceled", timeout=5)
         self.control("paper ok")
-        self.assertEqual(self.printed(number), b"\x1b@" + kit.CANCEL_TAIL)
+        self.assertEqual(self.vp.wait_job(number).data, b"\x1b@" + kit.CANCEL_TAIL)
+        # With no job, the printer's answers still set the reasons.
+        self.wait_reasons(lambda r: not r & {"media-empty", "media-needed"}, "paper back")
+        self.control("cover open")
+        self.wait_reasons(lambda r: "cover-open" in r, "cover open")
 
     def test_broken_connections_abort_the_job(self):
         for mode in ("close-after 0", "close-after 200", "reset-after 200"):
             with self.subTest(mode=mode):
                 self.control("connection " + mode)
-                proc, job = self.submit(1)
+                job = self.submit(1)
                 self.wait_job(job, "aborted", "connection")
                 self.control("connection normal")
 
@@ -193,7 +190,7 @@ class PaperInTheApp(kit.ChainTestCase):
         for stop in ("cancel", "shutdown", "SIGTERM"):
             with self.subTest(stop=stop):
                 app, uri = (self.app, self.uri) if stop == "cancel" else self.start_app(kit.Workspace(stop))
-                proc, job = self.submit(1, uri)
+                job = self.submit(1, uri)
                 self.wait_job(job, "processing", "Waiting for the printer to take data", uri)
                 self.assertIn("offline", appkit.printer_attributes(uri).get("printer-state-reasons", ""))
                 start = time.monotonic()
