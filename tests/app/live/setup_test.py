@@ -138,6 +138,14 @@ class ShopOwner(kit.ChainTestCase):
         for name, label in vendor_options(kit.PATHS.ppd(31)).items():
             self.assertEqual(strings.get(name), de[label], name)
         self.assertEqual(strings.get("page-cut.cut"), de["Cut after each receipt"])
+        # `talvero-printer-app options` lists them too, in the environment's language.
+        proc = subprocess.run([self.app.binary, "options", "-u", self.uri[31]], capture_output=True, timeout=60,
+                              env=dict(self.app.env, LANG="de_DE.UTF-8"), **self.app.ids)
+        listed = proc.stdout.decode()
+        self.assertEqual(proc.returncode, 0, proc.stderr.decode()[-2000:])
+        self.assertEqual([n for n, label in vendor_options(kit.PATHS.ppd(31)).items()
+                          if f"\n  {de[label]}:\n" not in listed], [], listed)
+        self.assertRegex(listed, rf"-o page-cut=cut +{re.escape(de['Cut after each receipt'])} \({de['default']}\)")
 
         def rss_after(count):
             """The server's resident memory (kB) after `count` more requests (of the attributes PAPPL
