@@ -156,6 +156,7 @@ class ShopOwner(kit.ChainTestCase):
                 return int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1))
         after10 = rss_after(10)
         after1000 = rss_after(1000)
+        print(f"server RSS: {after10} kB after 10 Get-Printer-Attributes, {after1000} kB after 1,010", file=sys.stderr)
         self.assertLessEqual(after1000, after10 * 1.10, f"RSS {after10} kB after 10 requests, {after1000} after 1,010")
         status, out = appkit.ipptool(self.uri[31], test, "-tv")
         self.assertEqual(out.count("printer-strings-languages-supported ("), 1, "repeated after 1,010 requests")
