@@ -484,6 +484,27 @@ MaxLogSize 0
         """Runs lpadmin against this cupsd; raises if it fails."""
         return run(["/usr/sbin/lpadmin", "-h", self.host, *args], timeout=60)
 
+    def add_driverless_queues(self, queues, attempts=3):
+        """Adds a `-m everywhere` queue per {name: printer URI} and waits until
+        cupsd has made each one's PPD from the printer's attributes. cupsd
+        2.4.2 now and then corrupts its heap while making such PPDs and dies
+        (with any IPP Everywhere printer); then it is started again (on a new
+        port: use `host` afresh) and the queues are added again."""
+        for attempt in range(attempts):
+            try:
+                for name, uri in queues.items():
+                    self.lpadmin("-p", name, "-E", "-v", uri, "-m", "everywhere")
+                for name in queues:
+                    wait_for(lambda: "ColorModel" in run(["lpoptions", "-h", self.host, "-p", name, "-l"],
+                                                         check=False).stdout.decode(), 30, f"the PPD of queue {name}")
+                return
+            except (AssertionError, subprocess.CalledProcessError):
+                if attempt + 1 == attempts or self.proc.poll() is None:
+                    raise
+                print(f"cupsd died (status {self.proc.returncode}) making driverless queues; starting it again",
+                      file=sys.stderr)
+                self.start()
+
     def lpinfo_models(self):
         """`lpinfo -m`: {name: make-and-model}."""
         out = run(["/usr/sbin/lpinfo", "-h", self.host, "-m"], timeout=90).stdout.decode()

@@ -241,11 +241,9 @@ class PrinterApp(kit.ChainTestCase):
         serverbin = kit.make_serverbin(self.ws.mkdir("serverbin"), {})
         cupsd = kit.Cupsd(self.ws.mkdir("cupsd"), serverbin, kit.datadir()).start()
         self.addCleanup(cupsd.stop)
-        cupsd.lpadmin("-p", "q", "-E", "-v", self.uri[31], "-m", "everywhere")
         # cupsd makes the queue's PPD from the printer's attributes after
         # lpadmin returns; a job queued before it is loaded goes out raw.
-        kit.wait_for(lambda: "ColorModel" in kit.run(["lpoptions", "-h", cupsd.host, "-p", "q", "-l"],
-                                                     check=False).stdout.decode(), 30, "the queue's PPD")
+        cupsd.add_driverless_queues({"q": self.uri[31]})
         receipt = os.path.join(kit.PATHS.source, "samples", RECEIPT)
         for options, colour in ((("print-color-mode=color",), True), (("print-color-mode=monochrome",), False)):
             with self.subTest(options=options):

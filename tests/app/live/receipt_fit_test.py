@@ -187,8 +187,7 @@ class Receipts(kit.ChainTestCase):
         serverbin = kit.make_serverbin(self.ws.mkdir("serverbin"), {})
         cupsd = kit.Cupsd(self.ws.mkdir("cupsd"), serverbin, kit.datadir()).start()
         self.addCleanup(cupsd.stop)
-        for (model, width), uri in self.uri.items():
-            cupsd.lpadmin("-p", f"q{model}_{width}", "-E", "-v", uri, "-m", "everywhere")
+        cupsd.add_driverless_queues({f"q{model}_{width}": uri for (model, width), uri in self.uri.items()})
         source = self.receipt_lines
         for width in (80, 58):
             reference = None
@@ -199,8 +198,6 @@ class Receipts(kit.ChainTestCase):
                 what = f"lp {options} on {width} mm, model {model}"
                 with self.subTest(what):
                     queue = f"q{model}_{width}"
-                    kit.wait_for(lambda: "ColorModel" in kit.run(["lpoptions", "-h", cupsd.host, "-p", queue, "-l"],
-                                                                 check=False).stdout.decode(), 30, "the queue's PPD")
                     out = self.read_next((model, width), lambda: cupsd.wait_job(
                         cupsd.lp(queue, self.receipt, *options), timeout=90))
                     printed = self.check_receipt(out, width, source, what, 1.0 if width == 80 else None)
