@@ -22,6 +22,7 @@ typedef uint16_t U16x16 __attribute__((vector_size(32)));
 typedef int32_t I32x8 __attribute__((vector_size(32)));
 typedef float F32x8 __attribute__((vector_size(32)));
 typedef uint64_t U64x2 __attribute__((vector_size(16)));
+typedef uint64_t U64x4 __attribute__((vector_size(32)));
 
 // Sixteen lanes of one value.
 TALVERO_WIDE inline U16x16 splat(uint16_t v) { return U16x16{} + v; }
@@ -82,8 +83,14 @@ TALVERO_WIDE inline Inks inksOf(const uint8_t* rgb) {
   U16x16 excess = lanesMax(red, maxGb) - maxGb;
   U16x16 dark = lanesMin(luma + ((excess * 179 + 128) >> 8), splat(255));
   U16x16 k = stretch(255 - dark);
-  U16x16 purity = quotient(excess * 255 + (red >> 1), lanesMax(red, splat(1)));
-  U16x16 share = (stretch(purity) * (255 - k) + 127) / 255;
+  // Only a dot whose red stands above green and blue gets red ink; greys
+  // and most of a photo's dots skip the division.
+  U16x16 share{};
+  U64x4 anyExcess = reinterpret_cast<U64x4>(excess);
+  if ((anyExcess[0] | anyExcess[1] | anyExcess[2] | anyExcess[3]) != 0) {
+    U16x16 purity = quotient(excess * 255 + (red >> 1), lanesMax(red, splat(1)));
+    share = (stretch(purity) * (255 - k) + 127) / 255;
+  }
   return Inks{__builtin_convertvector(k, U8x16), __builtin_convertvector(k + share, U8x16)};
 }
 
