@@ -90,6 +90,48 @@ ssize_t readInput(void* context, unsigned char* buffer, size_t length) {
   return static_cast<ssize_t>(count);
 }
 
+// The output descriptor and a buffer in front of it: libcups hands over
+// each compressed row on its own, which would otherwise be a write(2) per
+// row. The buffer is emptied when full and at the end of every page (the
+// next filter reads a page whole before it prints it).
+struct Output {
+  int fd = 1;
+  size_t held = 0;  // bytes of `bytes` not yet written
+  unsigned char bytes[64 * 1024];
+};
+
+// Writes all `length` bytes, retrying after a signal as libcups does.
+// Returns false on error (errno says why).
+bool writeAll(int fd, const unsigned char* buffer, size_t length) {
+  while (length > 0) {
+    ssize_t n = write(fd, buffer, length);
+    if (n < 0 && errno != EINTR && errno != EAGAIN) return false;
+    if (n > 0) {
+      buffer += n;
+      length -= static_cast<size_t>(n);
+    }
+  }
+  return true;
+}
+
+// Writes what the buffer holds. Returns false on error (errno says why).
+bool flushOutput(Output& out) {
+  bool written = writeAll(out.fd, out.bytes, out.held);
+  out.held = 0;
+  return written;
+}
+
+// Raster write callback: gathers the bytes in the buffer, writing it out
+// when it is full; large blocks go straight to the descriptor.
+ssize_t writeOutput(void* context, unsigned char* buffer, size_t length) {
+  Output& out = *static_cast<Output*>(context);
+  if (out.held + length > sizeof out.bytes && !flushOutput(out)) return -1;
+  if (length >= sizeof out.bytes) return writeAll(out.fd, buffer, length) ? static_cast<ssize_t>(length) : -1;
+  std::memcpy(out.bytes + out.held, buffer, length);
+  out.held += length;
+  return static_cast<ssize_t>(length);
+}
+
 enum class PageResult { Done, Canceled, Failed };
 
 // Says why the output could not be written. When the next filter has ended
@@ -224,13 +266,19 @@ int main(int argc, char** argv) {
     std::fputs("ERROR: The input is not a CUPS raster stream\n", stderr);
     return 1;
   }
-  cups_raster_t* out = cupsRasterOpen(1, CUPS_RASTER_WRITE_COMPRESSED);
+  auto output = std::make_unique<Output>();
+  cups_raster_t* out = cupsRasterOpenIO(writeOutput, output.get(), CUPS_RASTER_WRITE_COMPRESSED);
 
   int status = 0;
   unsigned page = 0;
   cups_page_header2_t header;
   while (!CancelRequested && cupsRasterReadHeader2(in, &header)) {
     PageResult result = convertPage(in, out, header, ++page, twoColour);
+    // The page, or what was converted of it, goes to the next filter now.
+    if (!flushOutput(*output) && result == PageResult::Done) {
+      reportWriteError("Unable to write raster data");
+      result = PageResult::Failed;
+    }
     if (result == PageResult::Failed) status = 1;
     if (result != PageResult::Done) break;
   }
