@@ -32,6 +32,7 @@
 
 #include "core/ppd_file.h"
 #include "image/raster_format.h"
+#include "image/raster_writer.h"
 
 namespace {
 
@@ -146,17 +147,17 @@ void reportWriteError(const char* what) {
 
 // Writes blank rows from row `from` to the end of the page, so the stream
 // stays well formed. Returns false when the output cannot be written.
-bool finishPage(cups_raster_t* out, const cups_page_header2_t& header, uint32_t from) {
+bool finishPage(RowWriter& rows, const cups_page_header2_t& header, uint32_t from) {
   std::vector<uint8_t> blank(header.cupsBytesPerLine, 0);
   for (uint32_t y = from; y < header.cupsHeight; ++y)
-    if (cupsRasterWritePixels(out, blank.data(), header.cupsBytesPerLine) == 0) return false;
+    if (!writeRow(rows, blank.data())) return false;
   return true;
 }
 
 // Converts one page whose header has been read. Returns Done, Canceled (the
 // page was completed with blank rows) or Failed (an ERROR line is written).
-PageResult convertPage(cups_raster_t* in, cups_raster_t* out, const cups_page_header2_t& header,
-                       unsigned page, bool twoColour) {
+PageResult convertPage(cups_raster_t* in, cups_raster_t* out, RowWriter& rows,
+                       const cups_page_header2_t& header, unsigned page, bool twoColour) {
   InputLayout layout;
   std::string why;
   if (!inputLayoutOf(header, layout, why)) {
@@ -168,22 +169,24 @@ PageResult convertPage(cups_raster_t* in, cups_raster_t* out, const cups_page_he
     reportWriteError("Unable to write the raster page header");
     return PageResult::Failed;
   }
+  // The rows are compressed here, as libcups would write them.
+  startRows(rows, outHeader);
   std::vector<uint8_t> inRow(header.cupsBytesPerLine);
   std::vector<uint8_t> outRow(outHeader.cupsBytesPerLine);
   std::vector<Rgb> pixels(header.cupsWidth);
   for (uint32_t y = 0; y < header.cupsHeight; ++y) {
-    if (CancelRequested) return finishPage(out, outHeader, y) ? PageResult::Canceled : PageResult::Failed;
+    if (CancelRequested) return finishPage(rows, outHeader, y) ? PageResult::Canceled : PageResult::Failed;
     if (cupsRasterReadPixels(in, inRow.data(), header.cupsBytesPerLine) != header.cupsBytesPerLine) {
       if (CancelRequested)
-        return finishPage(out, outHeader, y) ? PageResult::Canceled : PageResult::Failed;
+        return finishPage(rows, outHeader, y) ? PageResult::Canceled : PageResult::Failed;
       std::fprintf(stderr, "ERROR: Page %u is cut short after %u of %u rows\n", page, y,
                    header.cupsHeight);
-      finishPage(out, outHeader, y);
+      finishPage(rows, outHeader, y);
       return PageResult::Failed;
     }
     decodeRow(layout, inRow, pixels);
     encodeRow(pixels, y, twoColour, outRow);
-    if (cupsRasterWritePixels(out, outRow.data(), outHeader.cupsBytesPerLine) == 0) {
+    if (!writeRow(rows, outRow.data())) {
       if (CancelRequested) return PageResult::Canceled;
       reportWriteError("Unable to write raster data");
       return PageResult::Failed;
@@ -268,12 +271,15 @@ int main(int argc, char** argv) {
   }
   auto output = std::make_unique<Output>();
   cups_raster_t* out = cupsRasterOpenIO(writeOutput, output.get(), CUPS_RASTER_WRITE_COMPRESSED);
+  RowWriter rows;
+  rows.write = writeOutput;
+  rows.context = output.get();
 
   int status = 0;
   unsigned page = 0;
   cups_page_header2_t header;
   while (!CancelRequested && cupsRasterReadHeader2(in, &header)) {
-    PageResult result = convertPage(in, out, header, ++page, twoColour);
+    PageResult result = convertPage(in, out, rows, header, ++page, twoColour);
     // The page, or what was converted of it, goes to the next filter now.
     if (!flushOutput(*output) && result == PageResult::Done) {
       reportWriteError("Unable to write raster data");
