@@ -1,6 +1,6 @@
 // Sixteen dots at a time: the ink model of separate.cpp written over vectors
 // of sixteen 16-bit lanes (GCC/Clang vector extensions), compiled for AVX2
-// and chosen at run time. Every step keeps the integer results of the
+// and chosen at run time on x86-64, and for NEON on 64-bit ARM. Every step keeps the integer results of the
 // scalar separation: the products fit 16 bits, the divisions by constants
 // are the compiler's exact multiply-and-shift, and the one division by a
 // dot's own red level is done in float, whose correctly rounded quotient of
@@ -10,9 +10,17 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
+// x86-64: compiled for AVX2, used when the processor has it.
 #define TALVERO_WIDE __attribute__((target("avx2")))
+#define TALVERO_WIDE_PRESENT __builtin_cpu_supports("avx2")
+#elif (defined(__GNUC__) || defined(__clang__)) && defined(__aarch64__)
+// 64-bit ARM: every processor has 128-bit NEON, two of which make a vector here.
+#define TALVERO_WIDE
+#define TALVERO_WIDE_PRESENT true
+#endif
+
+#ifdef TALVERO_WIDE_PRESENT
 
 namespace {
 
@@ -130,7 +138,7 @@ TALVERO_WIDE inline void ditherDots(const uint8_t* rgb, U8x16 thresholds, uint8_
 }  // namespace
 
 bool wideSeparationAvailable() {
-  static const bool kAvailable = __builtin_cpu_supports("avx2");
+  static const bool kAvailable = TALVERO_WIDE_PRESENT;
   return kAvailable;
 }
 

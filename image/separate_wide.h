@@ -1,5 +1,5 @@
 // The separation and dither of separate.h, sixteen dots at a time, for
-// processors with 256-bit vector arithmetic (x86-64 with AVX2). A photo or a
+// processors with vector arithmetic (x86-64 with AVX2, 64-bit ARM). A photo or a
 // grey ramp gives almost every dot a colour of its own, so the separation is
 // worked out for each dot; doing sixteen at once keeps continuous-tone pages
 // near the cost of reading them. The results are exactly those of
