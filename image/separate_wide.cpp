@@ -35,8 +35,10 @@ typedef uint64_t U64x4 __attribute__((vector_size(32)));
 // Sixteen lanes of one value.
 TALVERO_WIDE inline U16x16 splat(uint16_t v) { return U16x16{} + v; }
 
+// The smaller of a and b in each lane.
 TALVERO_WIDE inline U16x16 lanesMin(U16x16 a, U16x16 b) { return a < b ? a : b; }
 
+// The larger of a and b in each lane.
 TALVERO_WIDE inline U16x16 lanesMax(U16x16 a, U16x16 b) { return a > b ? a : b; }
 
 // toneStretch of sixteen amounts (0..255).
