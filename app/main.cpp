@@ -2,7 +2,9 @@
 // the Talvero receipt printers, on PAPPL. Clients send PWG raster, PNG or
 // JPEG; each page is printed through the same pipelines and writers as the
 // CUPS filter. PAPPL gives the usual sub-commands (server, add, drivers,
-// printers, submit, jobs, options, shutdown, ...) and the web interface.
+// printers, submit, jobs, options, shutdown, ...) and the web interface;
+// "testpage" prints the test receipt, and "options" also lists the receipt
+// printer's own options with their labels.
 #include <cstring>
 
 #include "app/driver.h"
@@ -15,7 +17,9 @@ int main(int argc, char* argv[]) {
   const char* slash = std::strrchr(argv[0], '/');
   setup.programName = slash != nullptr ? slash + 1 : argv[0];
   if (isRemoteShutdown(argc, argv)) return remoteShutdown(argc, argv, setup.programName.c_str());
-  return papplMainloop(argc, argv, TALVERO_VERSION, "Talvero receipt printers, driver " TALVERO_VERSION,
-                       static_cast<int>(setup.drivers.size()), setup.drivers.data(), nullptr, talveroDriverCallback,
-                       nullptr, nullptr, talveroSystem, nullptr, &setup);
+  int status = papplMainloop(argc, argv, TALVERO_VERSION, "Talvero receipt printers, driver " TALVERO_VERSION,
+                             static_cast<int>(setup.drivers.size()), setup.drivers.data(), talveroAutoAdd,
+                             talveroDriverCallback, "testpage", talveroTestPageCommand, talveroSystem, nullptr, &setup);
+  if (status == 0 && isOptionsCommand(argc, argv)) status = printVendorOptions(argc, argv, setup.programName.c_str());
+  return status;
 }

@@ -16,9 +16,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/driver.h"
+#include "app/localization.h"
 #include "app/printer_link.h"
+#include "app/web_pages.h"
 #include "core/version.h"
 
 namespace {
@@ -70,6 +74,27 @@ bool saveState(pappl_system_t* system, void* data) {
   return papplSystemSaveState(system, static_cast<const std::string*>(data)->c_str());
 }
 
+// Set once by talveroSystem, before the first printer exists.
+std::string gSpoolDirectory;
+
+// The strings files of the labels, one per language (en and each catalogue's),
+// at /strings/talvero-LANG.strings. PAPPL serves them to IPP clients
+// (printer-strings-uri) and its web pages look texts up in them; it keeps
+// pointers to the text, so the texts live as long as the process.
+void addStrings(pappl_system_t* system) {
+  static std::vector<std::pair<std::string, std::string>> files;  // path, text
+  if (files.empty()) {
+    files.emplace_back("/strings/talvero-en.strings", stringsFile("en"));
+    for (const char* language : catalogueLanguages()) {
+      files.emplace_back(std::string("/strings/talvero-") + language + ".strings", stringsFile(language));
+    }
+  }
+  for (const auto& [path, text] : files) {
+    std::string language = path.substr(path.rfind('-') + 1, 2);
+    papplSystemAddStringsData(system, path.c_str(), language.c_str(), text.c_str());
+  }
+}
+
 // A once-a-second tick: the server's loop waits for its next timer, and only
 // then sees a shutdown request; without it "shutdown" can take 30 seconds.
 bool tick(pappl_system_t*, void*) { return true; }
@@ -82,6 +107,8 @@ bool watchSigterm(pappl_system_t*, void*) {
 }
 
 }  // namespace
+
+const std::string& spoolDirectory() { return gSpoolDirectory; }
 
 std::string localSocketPath(const char* programName) {
   if (getuid() == 0) return std::string("/run/") + programName + ".sock";
@@ -122,8 +149,10 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   if (const char* group = cupsGetOption("admin-group", count, options)) papplSystemSetAdminGroup(system, group);
   addImageFilters(system);
   papplSystemSetFooterHTML(system, "Talvero receipt printers, driver " TALVERO_VERSION);
-  papplSystemSetPrinterDrivers(system, static_cast<int>(setup->drivers.size()), setup->drivers.data(), nullptr,
-                               nullptr, talveroDriverCallback, nullptr);
+  gSpoolDirectory = spool;
+  addStrings(system);
+  papplSystemSetPrinterDrivers(system, static_cast<int>(setup->drivers.size()), setup->drivers.data(), talveroAutoAdd,
+                               addPrinterPages, talveroDriverCallback, nullptr);
 
   setup->stateFile = spool + "/" + kAppName + ".state";
   papplSystemLoadState(system, setup->stateFile.c_str());
