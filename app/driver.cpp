@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/job_options.h"
+#include "app/system.h"
 #include "filter/model_table.h"
 
 namespace {
@@ -109,8 +110,17 @@ std::vector<pappl_pr_driver_t> talveroDrivers() {
   return drivers;
 }
 
-bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const char*, const char*,
-                           pappl_pr_driver_data_t* data, ipp_t** attrs, void*) {
+bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri, const char*,
+                           pappl_pr_driver_data_t* data, ipp_t** attrs, void* context) {
+  // A file:// printer writes wherever the server may write: only a server
+  // started with -o file-devices=yes (for tests) takes one.
+  const auto* setup = static_cast<const AppSetup*>(context);
+  if (deviceUri != nullptr && std::strncmp(deviceUri, "file:", 5) == 0 && (setup == nullptr || !setup->fileDevices)) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR,
+             "Refused the device \"%s\": file:// devices are for tests, on a server started with -o file-devices=yes.",
+             deviceUri);
+    return false;
+  }
   const ModelRow* model = modelOfDriver(driverName);
   if (model == nullptr) {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver \"%s\".", driverName ? driverName : "(null)");

@@ -11,7 +11,9 @@
 std::vector<pappl_pr_driver_t> talveroDrivers();
 
 // PAPPL's driver callback: fills a printer's capabilities, callbacks and
-// vendor attributes for driver `driverName`. False for an unknown driver.
+// vendor attributes for driver `driverName`. False for an unknown driver,
+// and for a file:// device unless the server allows them (`context` is the
+// AppSetup).
 bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
                            const char* deviceId, pappl_pr_driver_data_t* data, ipp_t** attrs,
                            void* context);

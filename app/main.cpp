@@ -2,7 +2,8 @@
 // the Talvero receipt printers, on PAPPL. Clients send PWG raster, PNG or
 // JPEG; each page is printed through the same pipelines and writers as the
 // CUPS filter. PAPPL gives the usual sub-commands (server, add, drivers,
-// printers, submit, jobs, options, shutdown, ...) and the web interface.
+// printers, submit, jobs, options, shutdown, ...) and the web interface;
+// the application runs some of them itself (commands.cpp).
 #include <cstring>
 
 #include "app/driver.h"
@@ -13,7 +14,9 @@ int main(int argc, char* argv[]) {
   setup.drivers = talveroDrivers();
   const char* slash = std::strrchr(argv[0], '/');
   setup.programName = slash != nullptr ? slash + 1 : argv[0];
-  if (isRemoteShutdown(argc, argv)) return remoteShutdown(argc, argv, setup.programName.c_str());
+  int status = 0;
+  if (runOwnCommand(argc, argv, setup, status)) return status;
+  if (noServerForCommand(argc, argv, setup)) return 1;
   return papplMainloop(argc, argv, "1.3.5", "Talvero receipt printers, driver 1.3.5",
                        static_cast<int>(setup.drivers.size()), setup.drivers.data(), nullptr, talveroDriverCallback,
                        nullptr, nullptr, talveroSystem, nullptr, &setup);
