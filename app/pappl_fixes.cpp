@@ -1,4 +1,4 @@
-// Three faults of PAPPL 1.3.1 (Debian 12's libpappl1), mended where PAPPL
+// Four faults of PAPPL 1.3.1 (Debian 12's libpappl1), mended where PAPPL
 // calls out through the dynamic linker: the program defines these public
 // functions itself (the link exports them, see CMakeLists.txt), so PAPPL's
 // own calls reach the definitions below, which do their check and hand on to
@@ -12,6 +12,11 @@
 //     that is not among its -supported values. Here such a value is refused:
 //     the client gets client-error-attributes-or-values-not-supported and
 //     nothing is stored.
+//   - The `submit` command takes a job as printed when the answer names a
+//     job id, also when its status says the job was refused (a PWG raster
+//     job while another prints is answered server-error-busy, with the id
+//     of the job it aborted). Here such an answer loses its job id, so that
+//     `submit` says why and exits with 1.
 //   - Listing devices (the web page "Add Printer", the `devices` command)
 //     asks Avahi for network printers with a client that is null when there
 //     is no D-Bus or avahi-daemon, and Avahi aborts the process. Here the
@@ -92,6 +97,16 @@ bool papplPrinterSetDriverDefaults(pappl_printer_t* printer, pappl_pr_driver_dat
     }
   }
   return library(printer, data, num_vendor, vendor);
+}
+
+ipp_t* cupsDoFileRequest(http_t* http, ipp_t* request, const char* resource, const char* filename) {
+  using Function = ipp_t* (*)(http_t*, ipp_t*, const char*, const char*);
+  static const Function library = libraryDefinition<Function>("cupsDoFileRequest");
+  ipp_t* response = library(http, request, resource, filename);
+  if (response != nullptr && ippGetStatusCode(response) > IPP_STATUS_OK_CONFLICTING) {
+    ippDeleteAttribute(response, ippFindAttribute(response, "job-id", IPP_TAG_INTEGER));
+  }
+  return response;
 }
 
 AvahiServiceBrowser* avahi_service_browser_new(AvahiClient* client, AvahiIfIndex interface, AvahiProtocol protocol,
