@@ -98,11 +98,20 @@ void bridgeWriteLine(BridgeJob& job, uint32_t y, const uint8_t* line) {
   ++job.nextRow;
 }
 
-bool bridgeEndPage(BridgeJob& job) {
+bool bridgeEndPage(BridgeJob& job, std::string& why) {
   if (!job.pageOpen) return !job.raster.failed;
   job.pageOpen = false;
-  putBlankRows(job, job.pageRows);
+  if (!job.raster.failed && job.nextRow < job.pageRows) {
+    // The document ended inside the page: the rows that never came are not
+    // made up, so a header's height alone takes no memory.
+    why = "the document ends early: " + std::to_string(job.nextRow) + " of the page's " +
+          std::to_string(job.pageRows) + " rows arrived";
+    abandonRasterPage(job.raster);
+    job.raster.failed = true;
+    return false;
+  }
   if (job.raster.failed || !finishRasterPage(job.raster)) {
+    why = "out of memory";
     reportAllocationFailure(job.raster);
     return false;
   }
@@ -113,8 +122,9 @@ bool bridgeEndPage(BridgeJob& job) {
 BridgeResult bridgeEndJob(BridgeJobPtr job) {
   if (!job->raster.failed) finishRasterJob(job->raster);
   outFlush();
+  int writeError = outWriteError();
   outSetWriter(nullptr, nullptr);
-  return BridgeResult{job->raster.pageCount, job->raster.failed};
+  return BridgeResult{job->raster.pageCount, job->raster.failed, writeError};
 }
 
 void bridgeCancelJob(BridgeJobPtr job) {

@@ -29,7 +29,8 @@ using BridgeJobPtr = std::unique_ptr<BridgeJob, BridgeJobDeleter>;
 // How a job ended.
 struct BridgeResult {
   int pages = 0;        // pages printed (blank pages skipped are not counted)
-  bool failed = false;  // a page buffer could not be allocated; the job stopped there
+  bool failed = false;  // a page was cut short or a buffer could not be allocated; the job stopped there
+  int writeError = 0;   // errno of a failed write to the printer, 0 when every write went through
 };
 
 // Starts a job on this thread for `settings` (filled by fillJobSettings):
@@ -44,13 +45,16 @@ BridgeJobPtr bridgeStartJob(const JobSettings& settings, bool colourPlanes, OutW
 bool bridgeStartPage(BridgeJob& job, const cups_page_header2_t& header, std::string& why);
 
 // Row `y` of the page, header.cupsBytesPerLine bytes. Rows come in order;
-// rows left out are blank, and a row out of order is ignored.
+// rows skipped are blank, and a row out of order is ignored. The page's
+// buffer grows with the rows received, whatever height the header claims.
 void bridgeWriteLine(BridgeJob& job, uint32_t y, const uint8_t* line);
 
 // Prints the page: trims it, counts it, kicks the drawer before the first
 // page if so set, runs its pipeline and writers, sends its feed or cut, and
-// hands the bytes to the writer. False once a buffer could not be allocated.
-bool bridgeEndPage(BridgeJob& job);
+// hands the bytes to the writer. False, with the reason in `why`, when the
+// page's rows ended before its last one (nothing of it is printed) or a
+// buffer could not be allocated; the job stops there.
+bool bridgeEndPage(BridgeJob& job, std::string& why);
 
 // Ends the job on the printer (final feed, drawer kick after printing),
 // hands the last bytes to the writer and gives the stream back to standard

@@ -13,6 +13,7 @@
 #include "app/driver.h"
 #include "app/job_bridge.h"
 #include "app/job_options.h"
+#include "app/messages.h"
 #include "filter/model_table.h"
 
 namespace {
@@ -72,6 +73,13 @@ JobRequest requestOf(const pappl_pr_options_t& options, const VendorSource& sour
 
 AppJob* appJobOf(pappl_job_t* job) { return static_cast<AppJob*>(papplJobGetData(job)); }
 
+// The words for a printer that stopped taking the job's bytes.
+std::string printerStopped(int pages, int error) {
+  return "not printed in full: the printer stopped taking data" +
+         (pages > 0 ? " after " + std::to_string(pages) + " page" + (pages == 1 ? "" : "s") : std::string()) +
+         " (" + std::strerror(error) + ")";
+}
+
 }  // namespace
 
 bool talveroStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
@@ -98,7 +106,7 @@ bool talveroStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
   AppJob* appJob = appJobOf(job);
   std::string why;
   if (appJob == nullptr || !bridgeStartPage(*appJob->bridge, options->header, why)) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u cannot be printed: %s.", page, why.c_str());
+    setJobProblem(job, "Page " + std::to_string(page) + " not printed: " + why);
     return false;
   }
   return true;
@@ -115,9 +123,10 @@ bool talveroEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* devic
   AppJob* appJob = appJobOf(job);
   if (appJob == nullptr) return false;
   if (papplJobIsCanceled(job)) return true;  // the end of the job sends the cancel sequence
-  bool printed = bridgeEndPage(*appJob->bridge);
+  std::string why;
+  bool printed = bridgeEndPage(*appJob->bridge, why);
   papplDeviceFlush(device);
-  if (!printed) papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u: out of memory, the job stops.", page);
+  if (!printed) setJobProblem(job, "Page " + std::to_string(page) + " not printed: " + why);
   return printed;
 }
 
@@ -137,15 +146,16 @@ bool talveroEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device
   delete appJob;
   papplJobSetData(job, nullptr);
   papplLogJob(job, result.pages > 0 ? PAPPL_LOGLEVEL_INFO : PAPPL_LOGLEVEL_WARN, "%d page%s printed%s.",
-              result.pages, result.pages == 1 ? "" : "s", result.failed ? ", then out of memory" : "");
+              result.pages, result.pages == 1 ? "" : "s", result.failed ? ", then the job stopped" : "");
+  if (result.writeError != 0) setJobProblem(job, printerStopped(result.pages, result.writeError));
   checkPaperAfterJob(papplJobGetPrinter(job));
-  return !result.failed;
+  return !result.failed && result.writeError == 0;
 }
 
 bool talveroPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
   int fd = open(papplJobGetFilename(job), O_RDONLY);
   if (fd < 0) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the job file: %s", std::strerror(errno));
+    setJobProblem(job, std::string("not printed: the job's file cannot be opened: ") + std::strerror(errno));
     return false;
   }
   uint8_t buffer[16384];
@@ -154,7 +164,9 @@ bool talveroPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* devi
   while (written && (count = read(fd, buffer, sizeof buffer)) > 0) {
     written = papplDeviceWrite(device, buffer, static_cast<size_t>(count)) == count;
   }
+  int error = written ? 0 : errno;
   close(fd);
   papplDeviceFlush(device);
+  if (!written) setJobProblem(job, printerStopped(0, error != 0 ? error : EIO));
   return written && count == 0;
 }

@@ -19,6 +19,7 @@
 
 #include "app/driver.h"
 #include "app/local_socket.h"
+#include "app/messages.h"
 
 namespace {
 
@@ -149,7 +150,7 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   applyAccessSettings(system, setup->access);
   papplSystemSetFooterHTML(system, (std::string("Talvero receipt printers, driver ") + kVersion).c_str());
   papplSystemSetPrinterDrivers(system, static_cast<int>(setup->drivers.size()), setup->drivers.data(), nullptr,
-                               nullptr, talveroDriverCallback, setup);
+                               addMessagesPage, talveroDriverCallback, setup);
 
   setup->stateFile = spool + "/" + kAppName + ".state";
   papplSystemLoadState(system, setup->stateFile.c_str());
@@ -166,7 +167,9 @@ int runServer(int count, cups_option_t* options, AppSetup& setup) {
   std::snprintf(version.sversion, sizeof version.sversion, "%s", kVersion);
   std::sscanf(kVersion, "%hu.%hu.%hu", version.version + 0, version.version + 1, version.version + 2);
   papplSystemSetVersions(system, 1, &version);
+  startWatch(system);
   papplSystemRun(system);
+  stopWatch();
   papplSystemDelete(system);
   removeLocalSocket(setup.socketPath, setup.socketInode);
   return 0;
