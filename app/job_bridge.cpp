@@ -10,12 +10,17 @@
 #include <vector>
 
 #include "filter/device.h"
-#include "filter/globals.h"
 #include "filter/raster_job.h"
 #include "prefilter/raster_format.h"
 
 struct BridgeJob {
-  RasterJob raster;          // the filter's job: settings, page buffer, count
+  BridgeJob(const JobSettings& settings, bool planes, OutputSink::Writer writer, void* context,
+            const Diagnostics& log)
+      : out(writer, context), job(settings, out, log), raster(job), colourPlanes(planes) {}
+
+  OutputSink out;            // the job's printer bytes, on their way to the writer
+  JobContext job;            // settings, model, the job-wide values
+  RasterJob raster;          // the filter's raster job: page buffer, count
   bool colourPlanes = false;
 
   // The page being received.
@@ -50,16 +55,10 @@ void putBlankRows(BridgeJob& job, uint32_t end) {
 
 }  // namespace
 
-BridgeJobPtr bridgeStartJob(const JobSettings& settings, bool colourPlanes, OutWriter writer,
-                            void* context) {
-  BridgeJobPtr job(new BridgeJob);
-  resetJobGlobals();
-  PrinterModel = settings.ModelNumber;
-  outCapture(nullptr);  // nothing left over from an earlier job on this thread
-  outSetWriter(writer, context);
-  shutDown();           // ESC @: the printer starts from a known state
-  job->colourPlanes = colourPlanes;
-  beginRasterJob(job->raster, settings, nullptr);
+BridgeJobPtr bridgeStartJob(const JobSettings& settings, bool colourPlanes, OutputSink::Writer writer,
+                            void* context, const Diagnostics& log) {
+  BridgeJobPtr job(new BridgeJob(settings, colourPlanes, writer, context, log));
+  shutDown(job->out);  // ESC @: the printer starts from a known state
   return job;
 }
 
@@ -115,22 +114,19 @@ bool bridgeEndPage(BridgeJob& job, std::string& why) {
     reportAllocationFailure(job.raster);
     return false;
   }
-  outFlush();  // the page reaches the printer now, not at the end of the job
+  job.out.flush();  // the page reaches the printer now, not at the end of the job
   return true;
 }
 
 BridgeResult bridgeEndJob(BridgeJobPtr job) {
   if (!job->raster.failed) finishRasterJob(job->raster);
-  outFlush();
-  int writeError = outWriteError();
-  outSetWriter(nullptr, nullptr);
-  return BridgeResult{job->raster.pageCount, job->raster.failed, writeError};
+  job->out.flush();
+  return BridgeResult{job->raster.pageCount, job->raster.failed, job->out.writeError()};
 }
 
 void bridgeCancelJob(BridgeJobPtr job) {
-  job.reset();  // whatever page was coming is dropped
-  sendCancelNulls();
-  shutDown();
-  outFlush();
-  outSetWriter(nullptr, nullptr);
+  // Whatever page was coming is dropped; the bytes produced so far go first.
+  sendCancelNulls(job->out);
+  shutDown(job->out);
+  job->out.flush();
 }

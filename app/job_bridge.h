@@ -6,8 +6,8 @@
 // page buffer of the filter's raster job, which prints the page as it prints
 // one read from a raster stream; the printer bytes go to the job's device
 // through a writer.
-// A job runs on one thread from start to end; all the job state of the
-// filter it touches is that thread's own.
+// Each job has its own context (settings, model, output, diagnostics), so
+// jobs may run at once on any threads; one job's calls must not overlap.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,7 @@
 
 #include <cups/raster.h>
 
+#include "filter/diagnostics.h"
 #include "filter/settings.h"
 #include "output/stream.h"
 
@@ -33,12 +34,13 @@ struct BridgeResult {
   int writeError = 0;   // errno of a failed write to the printer, 0 when every write went through
 };
 
-// Starts a job on this thread for `settings` (filled by fillJobSettings):
-// resets the printer (ESC @) and sends every later byte to `writer` with
-// `context`. `colourPlanes` separates pages into black and red, as the
-// prefilter does when the job's ColorModel is 0; otherwise red prints black.
-BridgeJobPtr bridgeStartJob(const JobSettings& settings, bool colourPlanes, OutWriter writer,
-                            void* context);
+// Starts a job for `settings` (filled by fillJobSettings; a model of the
+// model table): resets the printer (ESC @), sends every printer byte to
+// `writer` with `context` and the job's diagnostics to `log`.
+// `colourPlanes` separates pages into black and red, as the prefilter does
+// when the job's ColorModel is 0; otherwise red prints black.
+BridgeJobPtr bridgeStartJob(const JobSettings& settings, bool colourPlanes, OutputSink::Writer writer,
+                            void* context, const Diagnostics& log);
 
 // Starts a page of `header`'s layout and size. False, with the reason in
 // `why`, for a layout or size the prefilter would refuse.
@@ -56,9 +58,8 @@ void bridgeWriteLine(BridgeJob& job, uint32_t y, const uint8_t* line);
 // buffer could not be allocated; the job stops there.
 bool bridgeEndPage(BridgeJob& job, std::string& why);
 
-// Ends the job on the printer (final feed, drawer kick after printing),
-// hands the last bytes to the writer and gives the stream back to standard
-// output.
+// Ends the job on the printer (final feed, drawer kick after printing) and
+// hands the last bytes to the writer.
 BridgeResult bridgeEndJob(BridgeJobPtr job);
 
 // Ends a cancelled job as the filter ends one: the bytes produced so far,

@@ -28,6 +28,14 @@ ssize_t writeToDevice(void* context, const uint8_t* data, size_t length) {
   return papplDeviceWrite(static_cast<pappl_device_t*>(context), data, length);
 }
 
+// Diagnostics of the printing core: each line goes to the job's log, at
+// debug level (the filter's lines for the spooler, kept for the developer).
+void logToJob(void* context, const char* line) {
+  size_t length = std::strlen(line);
+  if (length > 0 && line[length - 1] == '\n') --length;
+  papplLogJob(static_cast<pappl_job_t*>(context), PAPPL_LOGLEVEL_DEBUG, "%.*s", static_cast<int>(length), line);
+}
+
 // Where a job's vendor values come from: the job's own options, else the
 // printer's current defaults (PAPPL hands the driver only the job's own).
 struct VendorSource {
@@ -97,7 +105,7 @@ bool talveroStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
               s.FocusArea, s.CompPrinting, s.PageCut, s.LogoPosition, s.LogoJustification, s.LogoImage,
               s.LogoWidth, s.LineFeed, s.CashDrawer, s.CashDrawerOpen, s.CashDrawer1PulseWidth,
               s.CashDrawer2PulseWidth);
-  auto* appJob = new AppJob{bridgeStartJob(s, colourPlanes, writeToDevice, device)};
+  auto* appJob = new AppJob{bridgeStartJob(s, colourPlanes, writeToDevice, device, Diagnostics(logToJob, job))};
   papplJobSetData(job, appJob);
   return true;
 }

@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,14 +33,13 @@ std::vector<uint8_t> receiptBand() {
 
 void compressReceipt(benchmark::State& state) {
   std::vector<uint8_t> band = receiptBand();
-  std::string sink;
-  outCapture(&sink);
+  std::string code;
+  auto sink = std::make_unique<OutputSink>(appendToString, &code);
   for (auto _ : state) {
-    CompressData(band.data(), static_cast<uint32_t>(band.size()));
-    outFlush();
-    sink.clear();
+    CompressData(*sink, band.data(), static_cast<uint32_t>(band.size()));
+    sink->flush();
+    code.clear();
   }
-  outCapture(nullptr);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * band.size()));
 }
 

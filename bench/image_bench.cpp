@@ -13,7 +13,6 @@
 
 #include <cups/raster.h>
 
-#include "filter/globals.h"
 #include "image/focus.h"
 #include "image/rotate.h"
 #include "image/scale.h"
@@ -162,7 +161,7 @@ int applyOp(Op op, bool straight, std::vector<uint8_t>& source, std::vector<uint
         break;
       case Op::FocusRight:
         result = straight ? straightWindow(source.data(), dest.data(), rows, b, b / 3, b - b / 3)
-                          : SelectFocusArea(source.data(), dest.data(), header);
+                          : SelectFocusArea(source.data(), dest.data(), header, 0);
         break;
     }
     return result;
@@ -180,7 +179,6 @@ void runOp(benchmark::State& state, Op op, bool straight) {
   header.cupsHeight = rows;
   header.cupsBytesPerLine = b;
   header.cupsWidth = 8 * b;
-  Rotation = 0;
 
   std::vector<uint8_t> ourSource = source, ourDest = dest, straightSource = source, straightDest = dest;
   applyOp(op, false, ourSource, ourDest, rows, b, header);

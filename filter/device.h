@@ -1,27 +1,16 @@
-// Device commands of the job: printer reset at job start, flush at job end,
-// the cancel sequence run on SIGTERM, and the cash-drawer kick.
+// Device commands of a job: the printer reset, the bytes that cancel a job,
+// and the cash-drawer kick.
 #pragma once
 
-#include "filter/settings.h"
+#include "filter/job_context.h"
+#include "output/stream.h"
 
-// Installs cancelJob as the SIGTERM handler, ignores SIGPIPE (a failed write
-// is reported instead), then sends ESC @ (1B 40).
-void jobSetup();
-
-// Flushes the printer output, then ignores SIGTERM from here on.
-void endPage();
-
-// Sends ESC @ (1B 40).
-void shutDown();
-
-// SIGTERM handler: every byte produced so far, 720 bytes 00, ESC @, then the
-// process exits with status 0. Never returns to the interrupted code (unless
-// a flush is in progress, which runs it again once its bookkeeping is done).
-void cancelJob(int signal);
+// Sends ESC @ (1B 40): the printer starts from a known state.
+void shutDown(OutputSink& out);
 
 // The first part of the cancel sequence: 720 bytes 00, which end whatever
-// command the printer is in the middle of.
-void sendCancelNulls();
+// command the printer is in the middle of. ESC @ follows.
+void sendCancelNulls(OutputSink& out);
 
 // Kicks the drawers chosen by CashDrawer with ESC p m t1 t2 (1B 70 ...).
-void openCashDrawer(const JobSettings& settings);
+void openCashDrawer(JobContext& job);

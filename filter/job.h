@@ -2,8 +2,13 @@
 // job modes (text, API, raster), the page loop and the end of the job.
 #pragma once
 
+#include "filter/diagnostics.h"
+#include "output/stream.h"
+
 // Runs the job as the spooler runs the filter:
 //   rastertoTalvero job-id user title copies options [file]
-// Printer bytes go to standard output, diagnostics to standard error.
-// Returns the process exit status (0 or 1).
-int runFilter(int argc, char* argv[]);
+// Printer bytes go to `out` (standard output for the filter), diagnostics
+// to `log` (standard error). `out` must last as long as the process: a
+// SIGTERM after the job may still use it. Returns the process exit status
+// (0 or 1).
+int runFilter(int argc, char* argv[], OutputSink& out, const Diagnostics& log);

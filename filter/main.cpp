@@ -2,5 +2,8 @@
 #include "filter/job.h"
 
 int main(int argc, char* argv[]) {
-  return runFilter(argc, argv);
+  // The job's printer output, to standard output. It lives as long as the
+  // process, as the SIGTERM handler may use it up to the very end.
+  static OutputSink out;
+  return runFilter(argc, argv, out, Diagnostics());
 }

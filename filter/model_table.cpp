@@ -6,8 +6,6 @@
 
 #include <algorithm>
 
-#include "filter/globals.h"
-
 namespace {
 
 constexpr Profile F = Profile::Full;
@@ -79,8 +77,4 @@ const ModelRow* findModel(int32_t model) {
   const auto* row = std::find_if(ModelTable.begin(), ModelTable.end(),
                                  [model](const ModelRow& r) { return r.model == model; });
   return row == ModelTable.end() ? nullptr : row;
-}
-
-const ModelRow& currentModel() {
-  return *findModel(PrinterModel);
 }

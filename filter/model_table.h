@@ -47,7 +47,3 @@ extern const std::array<ModelRow, 47> ModelTable;
 
 // The row of a model number, or nullptr when the model is not supported.
 const ModelRow* findModel(int32_t model);
-
-// The row of the current job's model (PrinterModel). Only valid once the
-// settings reader has accepted the model.
-const ModelRow& currentModel();

@@ -1,7 +1,7 @@
 // The page pipelines. Each stage that changes the page's shape rewrites the
-// page header (height, width, bytes per row) and hands it to the raster
-// stream, so the next stage and the writers read the page's geometry from
-// the header alone.
+// page header (height, width, bytes per row), so the next stage reads the
+// page's geometry from the header alone; the last hands the planes and their
+// geometry to the writers.
 //
 // Two-colour: each row of the page is four quarters of q = B / 4 bytes;
 // quarters 1 to 3 OR together into the colour plane, quarter 4 is the black
@@ -17,13 +17,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "filter/globals.h"
-#include "filter/model_table.h"
 #include "image/blank_rows.h"
 #include "image/focus.h"
 #include "image/rotate.h"
 #include "image/scale.h"
-#include "output/page.h"
 
 namespace {
 
@@ -47,11 +44,6 @@ const Reduction* reductionFor(int32_t pageSize) {
   if (pageSize == kReduceToThird) return &kThird;
   if (pageSize == kReduceToHalf) return &kHalf;
   return nullptr;
-}
-
-// Hands the changed header to the raster stream, when there is one.
-void writeHeader(PageWork& work) {
-  if (work.stream != nullptr) cupsRasterWriteHeader(work.stream, &work.header);
 }
 
 size_t bytes(uint32_t rows, uint32_t bytesPerRow) {
@@ -116,12 +108,20 @@ uint32_t focusWidth(int32_t focus, int32_t rotation, uint32_t rowBytes) {
   return rowBytes - rowBytes / 3;
 }
 
-void selectWindow(int32_t focus, const uint8_t* source, uint8_t* dest, const cups_page_header_t& header) {
-  if (focus == 2) {
+// Cuts the job's focus window out of `source` into `dest`.
+void selectWindow(const JobContext& job, const uint8_t* source, uint8_t* dest, const cups_page_header_t& header) {
+  if (job.Focus == 2) {
     SelectFocusAreaCenter(source, dest, header);
   } else {
-    SelectFocusArea(source, dest, header);
+    SelectFocusArea(source, dest, header, job.Rotation);
   }
+}
+
+// Whether the page is cut to a focus window: only halved pages whose rows are
+// still wider than the window, when a focus mode is set.
+bool wantsFocus(const JobContext& job, const cups_page_header_t& header) {
+  return job.settings.PageSize == kReduceToHalf && header.cupsBytesPerLine > kFocusMinBytes &&
+         (job.Focus == 1 || job.Focus == 2);
 }
 
 // A page with no rows or no bytes per row left has nothing to print.
@@ -151,17 +151,16 @@ void separate(const uint8_t* page, const cups_page_header_t& header, ColourPlane
 // The black plane is reduced into ReduceBuffer, then the colour plane into
 // BlackPlane, whose rows are no longer needed.
 bool reduceColour(PageWork& work, ColourPlanes& planes) {
-  const Reduction* reduction = reductionFor(work.settings.PageSize);
+  const Reduction* reduction = reductionFor(work.job.settings.PageSize);
   if (reduction == nullptr) return true;
-  Scale = work.settings.PageSize;
+  work.job.Scale = work.job.settings.PageSize;
   uint32_t rows = work.header.cupsHeight;
   uint32_t q = planes.rowBytes;
-  if (!work.job.reduce.reserve(reducedBytes(rows, q, reduction->divisor))) return false;
-  uint8_t* reduced = work.job.reduce.data();
+  if (!work.buffers.reduce.reserve(reducedBytes(rows, q, reduction->divisor))) return false;
+  uint8_t* reduced = work.buffers.reduce.data();
   reduction->reduce(planes.black, reduced, rows, q);
   reduction->reduce(planes.colour, planes.black, rows, q);
   reduceHeader(work.header, q, reduction->divisor);
-  writeHeader(work);
   planes.colour = planes.black;
   planes.black = reduced;
   planes.rowBytes = work.header.cupsBytesPerLine;
@@ -169,17 +168,15 @@ bool reduceColour(PageWork& work, ColourPlanes& planes) {
 }
 
 bool rotateColour(PageWork& work, ColourPlanes& planes) {
-  int32_t rotation = work.settings.Rotation;
+  int32_t rotation = work.job.Rotation;
   uint32_t rows = work.header.cupsHeight;
   uint32_t q = planes.rowBytes;
   if (rotation == 2) {
-    Rotation = 2;
     rotate180Degree(planes.colour, static_cast<uint32_t>(bytes(rows, q)));
     rotate180Degree(planes.black, static_cast<uint32_t>(bytes(rows, q)));
     return true;
   }
   if (rotation != 1 && rotation != 3) return true;
-  Rotation = rotation;
   size_t turnedBytes = quarterTurnBytes(rows, q);
   if (!work.pipe.colourRotate.reserve(turnedBytes) || !work.pipe.blackRotate.reserve(turnedBytes)) {
     return false;
@@ -191,7 +188,6 @@ bool rotateColour(PageWork& work, ColourPlanes& planes) {
   turn(planes.black, blackTurned, rows, q);
   uint32_t width = work.header.cupsWidth;
   quarterTurnHeader(work.header);
-  writeHeader(work);
   size_t skip = rotation == 3 ? bytes(static_cast<uint32_t>(leadingPaddingRows(q, width)), work.header.cupsBytesPerLine) : 0;
   planes.colour = colourTurned + skip;
   planes.black = blackTurned + skip;
@@ -201,17 +197,13 @@ bool rotateColour(PageWork& work, ColourPlanes& planes) {
 
 bool focusColour(PageWork& work, ColourPlanes& planes) {
   cups_page_header_t& header = work.header;
-  if (work.settings.PageSize != kReduceToHalf || header.cupsBytesPerLine <= kFocusMinBytes ||
-      (Focus != 1 && Focus != 2)) {
-    return true;
-  }
-  uint32_t width = focusWidth(Focus, work.settings.Rotation, header.cupsBytesPerLine);
+  if (!wantsFocus(work.job, header)) return true;
+  uint32_t width = focusWidth(work.job.Focus, work.job.Rotation, header.cupsBytesPerLine);
   size_t size = bytes(header.cupsHeight, width);
   if (!work.pipe.focus.reserve(size) || !work.pipe.colourFocus.reserve(size)) return false;
-  selectWindow(Focus, planes.black, work.pipe.focus.data(), header);
-  selectWindow(Focus, planes.colour, work.pipe.colourFocus.data(), header);
+  selectWindow(work.job, planes.black, work.pipe.focus.data(), header);
+  selectWindow(work.job, planes.colour, work.pipe.colourFocus.data(), header);
   focusHeader(header, width);
-  writeHeader(work);
   planes.black = work.pipe.focus.data();
   planes.colour = work.pipe.colourFocus.data();
   planes.rowBytes = width;
@@ -221,38 +213,36 @@ bool focusColour(PageWork& work, ColourPlanes& planes) {
 // ---- monochrome ----
 
 bool reduceMono(PageWork& work, uint8_t*& plane) {
-  const Reduction* reduction = reductionFor(work.settings.PageSize);
-  if (!currentModel().monoScale || reduction == nullptr) return true;
-  Scale = work.settings.PageSize;
+  const Reduction* reduction = reductionFor(work.job.settings.PageSize);
+  if (!work.job.model.monoScale || reduction == nullptr) return true;
+  work.job.Scale = work.job.settings.PageSize;
   uint32_t rows = work.header.cupsHeight;
   uint32_t rowBytes = work.header.cupsBytesPerLine;
-  if (!work.job.reduce.reserve(reducedBytes(rows, rowBytes, reduction->divisor))) return false;
-  reduction->reduce(plane, work.job.reduce.data(), rows, rowBytes);
-  plane = work.job.reduce.data();
+  if (!work.buffers.reduce.reserve(reducedBytes(rows, rowBytes, reduction->divisor))) return false;
+  reduction->reduce(plane, work.buffers.reduce.data(), rows, rowBytes);
+  plane = work.buffers.reduce.data();
   reduceHeader(work.header, rowBytes, reduction->divisor);
-  writeHeader(work);
   return true;
 }
 
 bool rotateMono(PageWork& work, uint8_t*& plane) {
   uint32_t rows = work.header.cupsHeight;
   uint32_t rowBytes = work.header.cupsBytesPerLine;
-  int32_t rotation = work.settings.Rotation;
+  int32_t rotation = work.job.settings.Rotation;
   if (rotation == 1 || rotation == 3) {
-    if (!work.job.mono.reserve(quarterTurnBytes(rows, rowBytes))) return false;
-    uint8_t* mono = work.job.mono.data();
+    if (!work.buffers.mono.reserve(quarterTurnBytes(rows, rowBytes))) return false;
+    uint8_t* mono = work.buffers.mono.data();
     (rotation == 1 ? rotate90Degree : rotate270Degree)(plane, mono, rows, rowBytes);
-    Rotation = rotation;
+    work.job.Rotation = rotation;
     uint32_t width = work.header.cupsWidth;
     quarterTurnHeader(work.header);
-    writeHeader(work);
     size_t skip = rotation == 3 ? bytes(static_cast<uint32_t>(leadingPaddingRows(rowBytes, width)), work.header.cupsBytesPerLine) : 0;
     plane = mono + skip;
     return true;
   }
   if (rotation == 2) {
     rotate180Degree(plane, static_cast<uint32_t>(bytes(rows, rowBytes)));
-    Rotation = 2;
+    work.job.Rotation = 2;
   }
   // 0, 2, and any value that names no turn: the page goes on as it stands.
   return true;
@@ -261,60 +251,54 @@ bool rotateMono(PageWork& work, uint8_t*& plane) {
 // After a quarter turn the page may have blank rows at both ends (the page's
 // blank margins at its sides); they go, and the rest keeps its orientation.
 void trimMono(PageWork& work, uint8_t*& plane) {
-  int32_t rotation = work.settings.Rotation;
-  if (PageType != 0 || (rotation != 1 && rotation != 3)) return;
+  int32_t rotation = work.job.settings.Rotation;
+  if (work.job.PageType != 0 || (rotation != 1 && rotation != 3)) return;
   cups_page_header_t& header = work.header;
   header.cupsHeight -= trailingBlankRows(plane, header.cupsHeight, header.cupsBytesPerLine);
-  writeHeader(work);
   uint32_t leading = leadingBlankRows(plane, header.cupsHeight, header.cupsBytesPerLine);
   header.cupsHeight -= leading;
   plane += bytes(leading, header.cupsBytesPerLine);
-  writeHeader(work);
 }
 
 bool focusMono(PageWork& work, uint8_t*& plane) {
   cups_page_header_t& header = work.header;
-  int32_t focus = work.settings.FocusArea;
-  if (currentModel().compact || work.settings.PageSize != kReduceToHalf ||
-      header.cupsBytesPerLine <= kFocusMinBytes || (focus != 1 && focus != 2)) {
-    return true;
-  }
-  uint32_t width = focusWidth(focus, work.settings.Rotation, header.cupsBytesPerLine);
+  if (work.job.model.compact || !wantsFocus(work.job, header)) return true;
+  uint32_t width = focusWidth(work.job.Focus, work.job.Rotation, header.cupsBytesPerLine);
   if (!work.pipe.focus.reserve(bytes(header.cupsHeight, width))) return false;
-  selectWindow(focus, plane, work.pipe.focus.data(), header);
+  selectWindow(work.job, plane, work.pipe.focus.data(), header);
   focusHeader(header, width);
-  writeHeader(work);
   plane = work.pipe.focus.data();
   return true;
 }
 
 }  // namespace
 
-bool runColourPipeline(PageWork& work) {
-  ColorMode = 0;
-  Rotation = work.settings.Rotation;
+Made runColourPipeline(PageWork& work, PagePlanes& made) {
+  work.job.ColorMode = 0;
+  work.job.Rotation = work.job.settings.Rotation;
   size_t planeBytes = bytes(work.header.cupsHeight, work.header.cupsBytesPerLine / 4);
-  if (!work.pipe.colour.reserve(planeBytes) || !work.pipe.black.reserve(planeBytes)) return false;
+  if (!work.pipe.colour.reserve(planeBytes) || !work.pipe.black.reserve(planeBytes)) return Made::NoMemory;
   ColourPlanes planes{work.pipe.black.data(), work.pipe.colour.data(), 0};
   separate(work.page, work.header, planes);
-  if (!reduceColour(work, planes)) return false;
-  if (!hasImage(work.header)) return true;
-  if (!rotateColour(work, planes) || !focusColour(work, planes)) return false;
-  printPage(planes.black, planes.colour, work.header, work.settings);
-  return true;
+  if (!reduceColour(work, planes)) return Made::NoMemory;
+  if (!hasImage(work.header)) return Made::Nothing;
+  if (!rotateColour(work, planes) || !focusColour(work, planes)) return Made::NoMemory;
+  made = {planes.black, planes.colour, work.header.cupsWidth, work.header.cupsHeight, planes.rowBytes};
+  return Made::Page;
 }
 
-bool runMonoPipeline(PageWork& work) {
-  ColorMode = 1;
+Made runMonoPipeline(PageWork& work, PagePlanes& made) {
+  work.job.ColorMode = 1;
   uint8_t* plane = work.page;
-  if (!reduceMono(work, plane)) return false;
-  if (!hasImage(work.header)) return true;
-  if (!rotateMono(work, plane)) return false;
+  if (!reduceMono(work, plane)) return Made::NoMemory;
+  if (!hasImage(work.header)) return Made::Nothing;
+  if (!rotateMono(work, plane)) return Made::NoMemory;
   trimMono(work, plane);
   // A page that trimming left without a single row has nothing to print;
   // it keeps its end-of-page feed, which the page loop sends.
-  if (!hasImage(work.header)) return true;
-  if (!focusMono(work, plane)) return false;
-  printPage(plane, nullptr, work.header, work.settings);
-  return true;
+  if (!hasImage(work.header)) return Made::Nothing;
+  if (!focusMono(work, plane)) return Made::NoMemory;
+  const cups_page_header_t& header = work.header;
+  made = {plane, nullptr, header.cupsWidth, header.cupsHeight, header.cupsBytesPerLine};
+  return Made::Page;
 }

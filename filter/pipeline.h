@@ -1,12 +1,14 @@
 // The two page pipelines: a counted page is split into black and colour
 // planes (two-colour) or kept as one plane (monochrome), reduced, turned and
-// cut to the focus window as the settings say, then handed to printPage.
+// cut to the focus window as the settings say. Each hands back the planes it
+// made, for the writers.
 #pragma once
 
 #include <cups/raster.h>
 
 #include "filter/buffer.h"
-#include "filter/settings.h"
+#include "filter/job_context.h"
+#include "output/page.h"
 
 // The page-sized buffers of a raster job, each sized for the page at hand
 // and kept for later pages.
@@ -26,18 +28,25 @@ struct PipelineBuffers {
   PageBuf colourFocus;
 };
 
-// What a page's pipeline works on; the job owns it for the whole job.
+// What a page's pipeline works on; the raster job owns it for the whole job.
 struct PageWork {
-  cups_raster_t* stream = nullptr;  // where changed headers are handed; may be null
-  cups_page_header_t header{};
-  JobSettings settings{};
-  uint8_t* page = nullptr;  // the first kept row of the page, in JobBuffers::page
-  JobBuffers job;
+  explicit PageWork(JobContext& context) : job(context) {}
+
+  JobContext& job;
+  cups_page_header_t header{};  // the current page's geometry, as each stage leaves it
+  uint8_t* page = nullptr;      // the first kept row of the page, in buffers.page
+  JobBuffers buffers;
   PipelineBuffers pipe;
 };
 
-// Each runs one counted page through its pipeline and printPage. Returns
-// false when a buffer could not be allocated (the page was not printed; the
-// page loop reports it).
-bool runColourPipeline(PageWork& work);
-bool runMonoPipeline(PageWork& work);
+// What a pipeline made of a page.
+enum class Made {
+  Page,      // the planes to print
+  Nothing,   // no row is left to print
+  NoMemory,  // a buffer could not be allocated (the page loop reports it)
+};
+
+// Each runs one counted page through its pipeline and fills `made` with the
+// planes to print, which point into the work's buffers.
+Made runColourPipeline(PageWork& work, PagePlanes& made);
+Made runMonoPipeline(PageWork& work, PagePlanes& made);

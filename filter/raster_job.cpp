@@ -6,13 +6,9 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <cstdio>
 
 #include "filter/device.h"
-#include "filter/globals.h"
-#include "filter/model_table.h"
 #include "image/page_reader.h"
-#include "output/stream.h"
 
 namespace {
 
@@ -27,8 +23,9 @@ constexpr size_t kFirstPageBytes = 256 * 1024;
 enum class Pipeline { TwoColour, Mono, None };
 
 // The pipeline a page of this job takes: by ColorModel and the model.
-Pipeline pipelineFor(const JobSettings& settings) {
-  const ModelRow& model = currentModel();
+Pipeline pipelineFor(const JobContext& job) {
+  const JobSettings& settings = job.settings;
+  const ModelRow& model = job.model;
   if (settings.ColorModel == 0 && model.twoColour) return Pipeline::TwoColour;
   if (settings.ColorModel == 1 || model.mono) return Pipeline::Mono;
   return Pipeline::None;  // a two-colour-only model with another ColorModel: no image
@@ -44,9 +41,9 @@ uint64_t twoColourRowBytes(uint32_t width) {
 
 // Whether the pipeline can print the page's layout: 1 bit per dot, at least
 // one dot per row, and rows of exactly the bytes the pipeline's planes need.
-// A page that takes no pipeline may have either layout. Writes the ERROR
+// A page that takes no pipeline may have either layout. Reports the ERROR
 // line when it cannot.
-bool layoutSupported(const cups_page_header_t& header, Pipeline pipeline) {
+bool layoutSupported(const Diagnostics& log, const cups_page_header_t& header, Pipeline pipeline) {
   uint64_t needed = pipeline == Pipeline::Mono ? monoRowBytes(header.cupsWidth)
                                                : twoColourRowBytes(header.cupsWidth);
   bool rowFits = header.cupsBytesPerLine == needed ||
@@ -54,29 +51,29 @@ bool layoutSupported(const cups_page_header_t& header, Pipeline pipeline) {
   if (header.cupsBitsPerColor == 1 && header.cupsBitsPerPixel == 1 && header.cupsWidth >= 1 && rowFits) {
     return true;
   }
-  std::fprintf(stderr,
-               "ERROR: Unsupported raster: %u dots, %u bytes per row, %u bits per dot; this printer "
-               "needs 1 bit per dot and %" PRIu64 " bytes per row.\n",
-               header.cupsWidth, header.cupsBytesPerLine, header.cupsBitsPerPixel, needed);
+  log.printf("ERROR: Unsupported raster: %u dots, %u bytes per row, %u bits per dot; this printer needs 1 bit "
+             "per dot and %" PRIu64 " bytes per row.\n",
+             header.cupsWidth, header.cupsBytesPerLine, header.cupsBitsPerPixel, needed);
   return false;
 }
 
 // End-of-page bytes by the model's pageEnd class and PageCut.
-void sendPageEnd(const ModelRow& model, int32_t pageCut) {
+void sendPageEnd(JobContext& job) {
+  const ModelRow& model = job.model;
   switch (model.pageEnd) {
     case PageEnd::Short:
-      outRepeat(kLineFeed, 2);
+      job.out.putRepeated(kLineFeed, 2);
       break;
     case PageEnd::Long:
-      outRepeat(kLineFeed, 4);
+      job.out.putRepeated(kLineFeed, 4);
       break;
     case PageEnd::Cut:
-      if (pageCut == 0) {
-        outRepeat(kLineFeed, model.feedNoCut);
-      } else if (pageCut == 2) {
-        outRepeat(kLineFeed, model.feedBeforeCut);
+      if (job.settings.PageCut == 0) {
+        job.out.putRepeated(kLineFeed, model.feedNoCut);
+      } else if (job.settings.PageCut == 2) {
+        job.out.putRepeated(kLineFeed, model.feedBeforeCut);
         const uint8_t cut[] = {0x1D, 0x56, static_cast<uint8_t>(model.cutMode), 0x01};  // GS V m 1
-        outBytes(cut, sizeof cut);
+        job.out.put(cut);
       }
       break;
   }
@@ -91,109 +88,109 @@ void applyRotationOverride(JobSettings& settings) {
   }
 }
 
-// Sends one counted page through its pipeline; false when memory ran out.
+// Sends one counted page through its pipeline and the writers; false when
+// memory ran out.
 bool printCountedPage(PageWork& work) {
-  switch (pipelineFor(work.settings)) {
-    case Pipeline::TwoColour: return runColourPipeline(work);
-    case Pipeline::Mono: return runMonoPipeline(work);
-    case Pipeline::None: return true;
+  PagePlanes planes;
+  Made made = Made::Nothing;
+  switch (pipelineFor(work.job)) {
+    case Pipeline::TwoColour: made = runColourPipeline(work, planes); break;
+    case Pipeline::Mono: made = runMonoPipeline(work, planes); break;
+    case Pipeline::None: break;
   }
-  return true;
+  if (made == Made::Page) printPage(work.job, planes);
+  return made != Made::NoMemory;
 }
 
 // The page reader's result line and the height after it.
-void reportPageRead(int result, const cups_page_header_t& header) {
-  std::fprintf(stderr, "TALVERO_DEBUG_MSG : removeNullLine return = %d\n", result);
-  std::fprintf(stderr, "TALVERO_DEBUG : cupsHeight = %d\n", header.cupsHeight);
+void reportPageRead(const Diagnostics& log, int result, const cups_page_header_t& header) {
+  log.printf("TALVERO_DEBUG_MSG : removeNullLine return = %d\n", result);
+  log.printf("TALVERO_DEBUG : cupsHeight = %d\n", header.cupsHeight);
 }
 
 }  // namespace
 
-void beginRasterJob(RasterJob& job, const JobSettings& settings, cups_raster_t* stream) {
-  job.work.settings = settings;
-  applyRotationOverride(job.work.settings);
-  job.work.stream = stream;
-  Focus = (settings.FocusArea == 1 || settings.FocusArea == 2) ? settings.FocusArea : 0;
+RasterJob::RasterJob(JobContext& context) : job(context), work(context) {
+  applyRotationOverride(job.settings);
+  int32_t focus = job.settings.FocusArea;
+  job.Focus = (focus == 1 || focus == 2) ? focus : 0;
 }
 
-bool startRasterPage(RasterJob& job, const cups_page_header_t& header) {
-  ++job.pagesRead;
+bool startRasterPage(RasterJob& raster, const cups_page_header_t& header) {
+  JobContext& job = raster.job;
+  ++raster.pagesRead;
   if (header.cupsHeight == 0 || header.cupsBytesPerLine == 0) return false;
-  if (!layoutSupported(header, pipelineFor(job.work.settings))) {
-    job.failed = true;
+  if (!layoutSupported(job.log, header, pipelineFor(job))) {
+    raster.failed = true;
     return false;
   }
-  PageType = job.work.settings.PageType;
-  std::fprintf(stderr, "TALVERO_DEBUG : cupsHeight = %d\n", header.cupsHeight);
+  job.PageType = job.settings.PageType;
+  job.log.printf("TALVERO_DEBUG : cupsHeight = %d\n", header.cupsHeight);
   if (uint64_t{header.cupsHeight} * header.cupsBytesPerLine > kMaxPageBytes) {
-    std::fprintf(stderr, "ERROR: Page too large: %u rows of %u bytes.\n", header.cupsHeight,
-                 header.cupsBytesPerLine);
-    job.failed = true;
+    job.log.printf("ERROR: Page too large: %u rows of %u bytes.\n", header.cupsHeight, header.cupsBytesPerLine);
+    raster.failed = true;
     return false;
   }
-  job.work.header = header;
-  job.rowsStored = 0;
+  raster.work.header = header;
+  raster.rowsStored = 0;
   return true;
 }
 
-uint8_t* rasterPageRows(RasterJob& job, uint32_t rows) {
-  const cups_page_header_t& header = job.work.header;
-  if (rows > header.cupsHeight - job.rowsStored) return nullptr;
+uint8_t* rasterPageRows(RasterJob& raster, uint32_t rows) {
+  const cups_page_header_t& header = raster.work.header;
+  if (rows > header.cupsHeight - raster.rowsStored) return nullptr;
   // Page sizes are checked against kMaxPageBytes, so these fit size_t.
   size_t rowBytes = header.cupsBytesPerLine;
-  size_t stored = job.rowsStored * rowBytes;
+  size_t stored = raster.rowsStored * rowBytes;
   size_t needed = stored + rows * rowBytes;
-  PageBuf& page = job.work.job.page;
+  PageBuf& page = raster.work.buffers.page;
   if (needed > page.size) {
     size_t pageBytes = header.cupsHeight * rowBytes;
     size_t grown = std::min(pageBytes, std::max({needed, 2 * page.size, kFirstPageBytes}));
     if (!page.grow(grown, stored)) return nullptr;
   }
-  job.rowsStored += rows;
+  raster.rowsStored += rows;
   return page.data() + stored;
 }
 
-void abandonRasterPage(RasterJob& job) {
-  reportPageRead(reportUnreadablePage(PageType), job.work.header);
-  std::fprintf(stderr, "ERROR: The raster data of page %d ends early.\n", job.pagesRead);
+void abandonRasterPage(RasterJob& raster) {
+  const Diagnostics& log = raster.job.log;
+  reportPageRead(log, reportUnreadablePage(log, raster.job.PageType), raster.work.header);
+  log.printf("ERROR: The raster data of page %d ends early.\n", raster.pagesRead);
 }
 
-bool finishRasterPage(RasterJob& job) {
-  PageWork& work = job.work;
+bool finishRasterPage(RasterJob& raster) {
+  JobContext& job = raster.job;
+  PageWork& work = raster.work;
   uint32_t firstRow = 0;
-  int result = removeNullLine(work.stream, work.job.page.data(), work.header, PageType, firstRow);
-  reportPageRead(result, work.header);
+  int result = removeNullLine(job.log, work.buffers.page.data(), work.header, job.PageType, firstRow);
+  reportPageRead(job.log, result, work.header);
   if (result == kPageBlank) return true;
-  work.page = work.job.page.data() + size_t{firstRow} * work.header.cupsBytesPerLine;
+  work.page = work.buffers.page.data() + size_t{firstRow} * work.header.cupsBytesPerLine;
 
-  ++job.pageCount;
-  std::fprintf(stderr, "TALVERO DEBUG MESG: PAGE: %d %d\n", job.pageCount, work.header.NumCopies);
-  std::fprintf(stderr, "PAGE: %d 1\n", job.pageCount);  // CUPS counts the page (page_log)
-  int32_t drawerOpen = work.settings.CashDrawerOpen;
-  if ((drawerOpen == 0 || drawerOpen == 2) && ALREADY_OPEN == 1) {
-    openCashDrawer(work.settings);
-    ALREADY_OPEN = 0;
+  ++raster.pageCount;
+  job.log.printf("TALVERO DEBUG MESG: PAGE: %d %d\n", raster.pageCount, work.header.NumCopies);
+  job.log.printf("PAGE: %d 1\n", raster.pageCount);  // CUPS counts the page (page_log)
+  int32_t drawerOpen = job.settings.CashDrawerOpen;
+  if ((drawerOpen == 0 || drawerOpen == 2) && job.ALREADY_OPEN == 1) {
+    openCashDrawer(job);
+    job.ALREADY_OPEN = 0;
   }
   if (!printCountedPage(work)) return false;
-  sendPageEnd(currentModel(), work.settings.PageCut);
+  sendPageEnd(job);
   return true;
 }
 
-void reportAllocationFailure(RasterJob& job) {
-  std::fputs("TALVERO DEBUG MSG: Memory Allocation Error\n", stderr);
-  std::fputs("ERROR: Out of memory.\n", stderr);
-  job.failed = true;
+void reportAllocationFailure(RasterJob& raster) {
+  raster.job.log.line("TALVERO DEBUG MSG: Memory Allocation Error\n");
+  raster.job.log.line("ERROR: Out of memory.\n");
+  raster.failed = true;
 }
 
-void finishRasterJob(RasterJob& job) {
-  const JobSettings& settings = job.work.settings;
-  const ModelRow& model = currentModel();
-  if (!model.compact && settings.PageCut == 0) outRepeat(kLineFeed, model.jobEndFeed);
-  if (settings.CashDrawerOpen == 1 || settings.CashDrawerOpen == 2) openCashDrawer(settings);
-  ALREADY_OPEN = 1;
-}
-
-void endRasterJob(RasterJob& job) {
-  finishRasterJob(job);
-  endPage();
+void finishRasterJob(RasterJob& raster) {
+  JobContext& job = raster.job;
+  const ModelRow& model = job.model;
+  if (!model.compact && job.settings.PageCut == 0) job.out.putRepeated(kLineFeed, model.jobEndFeed);
+  if (job.settings.CashDrawerOpen == 1 || job.settings.CashDrawerOpen == 2) openCashDrawer(job);
+  job.ALREADY_OPEN = 1;
 }

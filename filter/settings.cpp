@@ -7,7 +7,6 @@
 
 #include <cups/cups.h>
 
-#include "filter/globals.h"
 #include "filter/model_table.h"
 #include "filter/numbered_choice.h"
 
@@ -24,11 +23,11 @@ int getOptionChoiceIndex(const char* keyword, ppd_file_t* ppd) {
 
 namespace {
 
-// Opens and marks the PPD; on failure says why on standard error.
-ppd_file_t* openMarkedPpd(const char* options) {
+// Opens and marks the PPD; on failure says why.
+ppd_file_t* openMarkedPpd(const char* options, const Diagnostics& log) {
   const char* path = std::getenv("PPD");
   if (path == nullptr || *path == '\0') {
-    std::fputs("ERROR: No PPD file: the PPD environment variable is not set.\n", stderr);
+    log.line("ERROR: No PPD file: the PPD environment variable is not set.\n");
     return nullptr;
   }
   ppd_file_t* ppd = ppdOpenFile(path);
@@ -36,11 +35,10 @@ ppd_file_t* openMarkedPpd(const char* options) {
     int line = 0;
     ppd_status_t status = ppdLastError(&line);
     if (status == PPD_FILE_OPEN_ERROR) {
-      std::fprintf(stderr, "ERROR: Unable to open PPD file \"%s\": %s\n", path,
-                   std::strerror(errno));
+      log.printf("ERROR: Unable to open PPD file \"%s\": %s\n", path, std::strerror(errno));
     } else {
-      std::fprintf(stderr, "ERROR: Unable to read PPD file \"%s\": %s on line %d.\n", path,
-                   ppdErrorString(status), line);
+      log.printf("ERROR: Unable to read PPD file \"%s\": %s on line %d.\n", path, ppdErrorString(status),
+                 line);
     }
     return nullptr;
   }
@@ -60,7 +58,6 @@ ppd_file_t* openMarkedPpd(const char* options) {
 void fillJobSettings(int32_t model, const ChoiceReader& read, JobSettings& settings) {
   settings = JobSettings{};
   settings.ModelNumber = model;
-  PrinterModel = model;
   const ModelRow* row = findModel(model);
 
   settings.PageSize = read("PageSize");
@@ -91,13 +88,13 @@ void fillJobSettings(int32_t model, const ChoiceReader& read, JobSettings& setti
   }
 }
 
-int initializeSettings(const char* options, JobSettings& settings) {
-  ppd_file_t* ppd = openMarkedPpd(options);
+int initializeSettings(const char* options, JobSettings& settings, const Diagnostics& log) {
+  ppd_file_t* ppd = openMarkedPpd(options, log);
   if (ppd == nullptr) return kNoPpd;
   fillJobSettings(ppd->model_number, [ppd](const char* keyword) { return getOptionChoiceIndex(keyword, ppd); },
                   settings);
   ppdClose(ppd);
-  if (findModel(PrinterModel) == nullptr) return kModelUnsupported;
-  std::fprintf(stderr, "TALVERO DEBUG MSG: The Printer Model is : %d\n", PrinterModel);
+  if (findModel(settings.ModelNumber) == nullptr) return kModelUnsupported;
+  log.printf("TALVERO DEBUG MSG: The Printer Model is : %d\n", settings.ModelNumber);
   return kModelSupported;
 }

@@ -8,6 +8,8 @@
 
 #include <cups/ppd.h>
 
+#include "filter/diagnostics.h"
+
 // Every field is the number at the start of the selected choice keyword of
 // the option of the same name; 0 when the model does not read the option,
 // -1 when the PPD lacks the option or a valid choice.
@@ -35,7 +37,7 @@ struct JobSettings {
 constexpr int kModelSupported = 0;
 constexpr int kModelUnsupported = 1;
 // The PPD variable is unset, or names a file that cannot be opened or parsed.
-// A line saying so, with the path, has been written to standard error.
+// A line saying so, with the path, has been reported.
 constexpr int kNoPpd = 2;
 
 // The ChoiceNumber a job gives option `keyword` (PPD keyword, e.g.
@@ -43,12 +45,12 @@ constexpr int kNoPpd = 2;
 using ChoiceReader = std::function<int32_t(const char* keyword)>;
 
 // Fills `settings` for printer model `model`, asking `read` for each option
-// the model reads (the others stay 0), and sets PrinterModel.
+// the model reads (the others stay 0).
 void fillJobSettings(int32_t model, const ChoiceReader& read, JobSettings& settings);
 
-// Fills `settings` from the PPD and the job's option string and sets
-// PrinterModel. Returns kModelSupported, kModelUnsupported or kNoPpd.
-int initializeSettings(const char* options, JobSettings& settings);
+// Fills `settings` from the PPD and the job's option string, reporting to
+// `log`. Returns kModelSupported, kModelUnsupported or kNoPpd.
+int initializeSettings(const char* options, JobSettings& settings, const Diagnostics& log);
 
 // The ChoiceNumber of option `keyword` in `ppd` (marked choice, else the
 // default choice), or -1 when the PPD has no such option or choice.

@@ -8,15 +8,13 @@
 
 #include "fuzz/harness.h"
 #include "output/compress.h"
-#include "output/stream.h"
 #include "tools/preview/decode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string code;
-  outCapture(&code);
-  CompressData(data, static_cast<uint32_t>(size));
-  outFlush();
-  outCapture(nullptr);
+  OutputSink out(appendToString, &code);
+  CompressData(out, data, static_cast<uint32_t>(size));
+  out.flush();
 
   auto codeBytes = std::span(reinterpret_cast<const uint8_t*>(code.data()), code.size());
   std::vector<uint8_t> decoded;

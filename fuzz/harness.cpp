@@ -1,6 +1,6 @@
 // Shared fuzz harness: see harness.h. The filter reads its raster from
 // descriptor 0, so each job gets a fresh in-memory file duplicated onto it;
-// its printer output goes into a string through the output stream's capture.
+// its printer output goes into a string through the job's output sink.
 #include "fuzz/harness.h"
 
 #include <sys/mman.h>
@@ -13,9 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "filter/globals.h"
 #include "filter/job.h"
-#include "output/stream.h"
 #include "tools/preview/decode.h"
 
 namespace fuzz {
@@ -76,7 +74,6 @@ JobResult runJob(const std::string& ppd, const std::string& options, std::span<c
   check(dup2(in, STDIN_FILENO) == STDIN_FILENO, "dup2 onto standard input failed");
   close(in);
   setenv("PPD", ppd.c_str(), 1);
-  resetJobGlobals();
 
   std::vector<std::string> args{"rastertoTalvero", "1", "user", "title", "1", options};
   if (!textFile.empty()) args.push_back(textFile);
@@ -85,10 +82,9 @@ JobResult runJob(const std::string& ppd, const std::string& options, std::span<c
   argv.push_back(nullptr);
 
   JobResult result;
-  outCapture(&result.out);
-  result.status = runFilter(static_cast<int>(args.size()), argv.data());
-  outFlush();
-  outCapture(nullptr);
+  OutputSink out(appendToString, &result.out);
+  result.status = runFilter(static_cast<int>(args.size()), argv.data(), out, Diagnostics());
+  out.flush();
   return result;
 }
 

@@ -60,7 +60,7 @@ const Frame& frameFor(const fuzz::JobInput& job) {
   fuzz::checkJobResult(empty);
   fuzz::check(empty.status == 0, "a text job of an empty file failed");
   JobSettings settings{};
-  initializeSettings(job.options.c_str(), settings);  // PPD is still set by runJob
+  initializeSettings(job.options.c_str(), settings, Diagnostics());  // PPD is still set by runJob
   frame = {job.ppd, job.options, empty.out, settings.LogoPosition >= 0 && settings.LogoPosition <= 3};
   return frame;
 }

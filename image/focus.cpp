@@ -6,8 +6,6 @@
 #include <cstddef>
 #include <cstring>
 
-#include "filter/globals.h"
-
 namespace {
 
 constexpr uint32_t kWindowBytes = 64;
@@ -32,10 +30,10 @@ int SelectFocusAreaCenter(const uint8_t* source, uint8_t* dest, const cups_page_
   return copyWindow(source, dest, header, bytesPerRow / 2 - kWindowBytes / 2, kWindowBytes);
 }
 
-// Right-hand window chosen by Rotation; 0 done, 1 when it does not fit.
-int SelectFocusArea(const uint8_t* source, uint8_t* dest, const cups_page_header_t& header) {
+// Right-hand window chosen by the rotation; 0 done, 1 when it does not fit.
+int SelectFocusArea(const uint8_t* source, uint8_t* dest, const cups_page_header_t& header, int32_t rotation) {
   const uint32_t bytesPerRow = header.cupsBytesPerLine;
-  if (Rotation == 1 || Rotation == 3) {
+  if (rotation == 1 || rotation == 3) {
     // A page turned by a quarter: its last 64 bytes.
     if (bytesPerRow < kWindowBytes) return 1;
     return copyWindow(source, dest, header, bytesPerRow - kWindowBytes, kWindowBytes);

@@ -13,8 +13,8 @@
 // `dest` untouched when rows are narrower than 64 bytes.
 int SelectFocusAreaCenter(const uint8_t* source, uint8_t* dest, const cups_page_header_t& header);
 
-// The right-hand window of each row: the last 64 bytes when the global
-// Rotation is 1 or 3, otherwise the row without its first B / 3 bytes
-// (B - B / 3 bytes). Returns as SelectFocusAreaCenter (1 only for the
-// 64-byte window on rows narrower than 64 bytes).
-int SelectFocusArea(const uint8_t* source, uint8_t* dest, const cups_page_header_t& header);
+// The right-hand window of each row: the last 64 bytes when `rotation` (the
+// turn the page has had) is 1 or 3, otherwise the row without its first
+// B / 3 bytes (B - B / 3 bytes). Returns as SelectFocusAreaCenter (1 only for
+// the 64-byte window on rows narrower than 64 bytes).
+int SelectFocusArea(const uint8_t* source, uint8_t* dest, const cups_page_header_t& header, int32_t rotation);

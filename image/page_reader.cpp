@@ -5,22 +5,11 @@
 // reads the page from its first kept row on.
 #include "image/page_reader.h"
 
-#include <cstdio>
-
 #include "image/blank_rows.h"
 
-namespace {
-
-// Hands the changed header to the raster stream, when there is one.
-void writeHeader(cups_raster_t* stream, cups_page_header_t& header) {
-  if (stream != nullptr) cupsRasterWriteHeader(stream, &header);
-}
-
-}  // namespace
-
 // Trims (page type 0) one page; kPageReady or kPageBlank.
-int removeNullLine(cups_raster_t* stream, const uint8_t* page, cups_page_header_t& header,
-                   int32_t pageType, uint32_t& firstRow) {
+int removeNullLine(const Diagnostics& log, const uint8_t* page, cups_page_header_t& header, int32_t pageType,
+                   uint32_t& firstRow) {
   firstRow = 0;
   if (pageType != 0) return kPageReady;
   const uint32_t bytesPerRow = header.cupsBytesPerLine;
@@ -28,22 +17,19 @@ int removeNullLine(cups_raster_t* stream, const uint8_t* page, cups_page_header_
   // Blank rows at the end: only whole rows of zeros count.
   uint32_t blankRows = trailingBlankRows(page, height, bytesPerRow);
   if (blankRows == height) {
-    std::fputs("TALVERO DEBUG MSG : removeNullLine() NULLPAGE\n", stderr);
+    log.line("TALVERO DEBUG MSG : removeNullLine() NULLPAGE\n");
     return kPageBlank;
   }
   header.cupsHeight = height - blankRows;
-  writeHeader(stream, header);
   // Blank rows at the start; the non-zero byte found above keeps a row.
   firstRow = leadingBlankRows(page, header.cupsHeight, bytesPerRow);
   header.cupsHeight -= firstRow;
-  writeHeader(stream, header);
   return kPageReady;
 }
 
 // Reports a page cut short; kPageUnreadable.
-int reportUnreadablePage(int32_t pageType) {
-  std::fputs(pageType == 0 ? "TALVERO DEBUG MSG : removeNullLine() NULLIMAGE\n"
-                           : "TALVERO DEBUG MSG : removeNullLine() NULLIMAGE2\n",
-             stderr);
+int reportUnreadablePage(const Diagnostics& log, int32_t pageType) {
+  log.line(pageType == 0 ? "TALVERO DEBUG MSG : removeNullLine() NULLIMAGE\n"
+                         : "TALVERO DEBUG MSG : removeNullLine() NULLIMAGE2\n");
   return kPageUnreadable;
 }

@@ -7,22 +7,22 @@
 
 #include <cups/raster.h>
 
+#include "filter/diagnostics.h"
+
 constexpr int kPageReady = 0;
 constexpr int kPageBlank = -1;
 constexpr int kPageUnreadable = -2;
 
 // Decides on the page of `header` (cupsHeight rows of cupsBytesPerLine
 // bytes, both non-zero) held in `page`. Page type 0: a page of zeros is
-// blank (the NULLPAGE message, header unchanged); otherwise cupsHeight is
-// lowered by the whole blank rows at the end and the header handed to
-// `stream`, then lowered by those at the start, `firstRow` set to the first
-// kept row, and the header handed to `stream` again (a null stream is
-// skipped). Any other page type keeps every row: firstRow 0, header
-// unchanged. The page's bytes are not changed.
+// blank (the NULLPAGE message to `log`, header unchanged); otherwise
+// cupsHeight is lowered by the whole blank rows at both ends and `firstRow`
+// set to the first kept row. Any other page type keeps every row: firstRow
+// 0, header unchanged. The page's bytes are not changed.
 // Returns kPageReady or kPageBlank.
-int removeNullLine(cups_raster_t* stream, const uint8_t* page, cups_page_header_t& header,
-                   int32_t pageType, uint32_t& firstRow);
+int removeNullLine(const Diagnostics& log, const uint8_t* page, cups_page_header_t& header, int32_t pageType,
+                   uint32_t& firstRow);
 
 // Reports a page whose pixel data ended early (the NULLIMAGE message of page
 // type 0, NULLIMAGE2 of the others). Returns kPageUnreadable.
-int reportUnreadablePage(int32_t pageType);
+int reportUnreadablePage(const Diagnostics& log, int32_t pageType);

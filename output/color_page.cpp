@@ -13,36 +13,23 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "filter/globals.h"
 #include "output/graphics.h"
 
-namespace {
-
-// Bytes in one row of each plane. The header's row length counts the four
-// quarters of a colour row until the pipeline turns the page by a quarter or
-// reduces it; from then on it is the plane's own row length.
-size_t planeRowBytes(const cups_page_header_t& header) {
-  bool ownRowLength = Rotation == 1 || Rotation == 3 || Scale == 95 || Scale == 100;
-  return ownRowLength ? header.cupsBytesPerLine : header.cupsBytesPerLine / 4;
-}
-
-}  // namespace
-
-void printColorPage(const uint8_t* black, const uint8_t* colour, const cups_page_header_t& header) {
-  size_t rowBytes = planeRowBytes(header);
-  uint32_t height = header.cupsHeight;
+void printColorPage(JobContext& job, const PagePlanes& page) {
+  size_t rowBytes = page.rowBytes;
+  uint32_t height = page.height;
   // Rows wider than the store command's fields cannot be cut into bands of
   // rows; the image is left out rather than sent with wrapped numbers.
-  if (!fitsStoreCommand(header.cupsWidth, rowBytes)) {
-    reportPageTooWide("GS ( L", header.cupsWidth, rowBytes);
+  if (!fitsStoreCommand(page.width, rowBytes)) {
+    reportPageTooWide(job.log, "GS ( L", page.width, rowBytes);
     return;
   }
   uint32_t bandRows = storedBandRows(height, rowBytes);
   for (uint32_t first = 0; first < height; first += bandRows) {
     uint32_t rows = std::min(height - first, bandRows);
     size_t offset = first * rowBytes;
-    sendStoreCommand(kFirstColour, header.cupsWidth, rows, black + offset, rowBytes);
-    sendStoreCommand(kSecondColour, header.cupsWidth, rows, colour + offset, rowBytes);
-    sendPrintCommand();
+    sendStoreCommand(job.out, kFirstColour, page.width, rows, page.black + offset, rowBytes);
+    sendStoreCommand(job.out, kSecondColour, page.width, rows, page.colour + offset, rowBytes);
+    sendPrintCommand(job.out);
   }
 }

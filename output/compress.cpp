@@ -16,7 +16,6 @@
 #include <cstring>
 
 #include "image/words.h"
-#include "output/stream.h"
 
 namespace {
 
@@ -50,11 +49,11 @@ inline bool isRunByte(uint8_t byte) {
 constexpr size_t kCodeBytes = 8192;
 constexpr size_t kMaxStep = 8;
 
-// Hands the code gathered in `code` up to `out` to the printer output when
-// one more step might not fit; returns where the next code byte goes.
-inline uint8_t* makeRoom(uint8_t* code, uint8_t* out) {
+// Hands the code gathered in `code` up to `out` to `sink` when one more step
+// might not fit; returns where the next code byte goes.
+inline uint8_t* makeRoom(OutputSink& sink, uint8_t* code, uint8_t* out) {
   if (out <= code + kCodeBytes - kMaxStep) return out;
-  outBytes(code, static_cast<size_t>(out - code));
+  sink.put(code, static_cast<size_t>(out - code));
   return code;
 }
 
@@ -75,13 +74,13 @@ size_t runLength(const uint8_t* at, size_t known, const uint8_t* end) {
 
 // Writes the tokens of a run of `length` (> 0) bytes of `value`: tokens of
 // 255 bytes, then one of the rest. Returns where the next code byte goes.
-uint8_t* writeRun(uint8_t* code, uint8_t* out, uint8_t value, size_t length) {
+uint8_t* writeRun(OutputSink& sink, uint8_t* code, uint8_t* out, uint8_t value, size_t length) {
   for (; length > kMaxRun; length -= kMaxRun) {
-    out = makeRoom(code, out);
+    out = makeRoom(sink, code, out);
     *out++ = value;
     *out++ = static_cast<uint8_t>(kMaxRun);
   }
-  out = makeRoom(code, out);
+  out = makeRoom(sink, code, out);
   *out++ = value;
   *out++ = static_cast<uint8_t>(length);
   return out;
@@ -101,13 +100,13 @@ inline uint64_t fromByte(uint64_t word, size_t index) {
 
 // The code goes through a local pointer, which no store of code bytes can
 // change, so the compiler keeps it in a register.
-void CompressData(const uint8_t* data, uint32_t length) {
+void CompressData(OutputSink& sink, const uint8_t* data, uint32_t length) {
   uint8_t code[kCodeBytes];
   uint8_t* out = code;
   const uint8_t* at = data;
   const uint8_t* end = data + length;
   while (end - at >= 8) {
-    out = makeRoom(code, out);
+    out = makeRoom(sink, code, out);
     uint64_t word = load64(at);
     uint64_t zeros = zeroBytes(word);
     uint64_t ones = zeroBytes(~word);
@@ -126,19 +125,19 @@ void CompressData(const uint8_t* data, uint32_t length) {
     uint8_t value = *at;
     uint64_t others = fromByte(~(value == 0 ? zeros : ones) & ~kLow7, literals);
     size_t run = others != 0 ? firstMarked(others) : runLength(at, 8 - literals, end);
-    out = writeRun(code, out, value, run);
+    out = writeRun(sink, code, out, value, run);
     at += run;
   }
   // Fewer than eight bytes left.
   while (at < end) {
-    out = makeRoom(code, out);
+    out = makeRoom(sink, code, out);
     if (isRunByte(*at)) {
       size_t run = runLength(at, 1, end);
-      out = writeRun(code, out, *at, run);
+      out = writeRun(sink, code, out, *at, run);
       at += run;
     } else {
       *out++ = *at++;
     }
   }
-  outBytes(code, static_cast<size_t>(out - code));
+  sink.put(code, static_cast<size_t>(out - code));
 }

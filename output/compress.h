@@ -5,5 +5,7 @@
 
 #include <cstdint>
 
-// Codes `length` bytes from `data` straight onto the printer output.
-void CompressData(const uint8_t* data, uint32_t length);
+#include "output/stream.h"
+
+// Codes `length` bytes from `data` straight onto `sink`.
+void CompressData(OutputSink& sink, const uint8_t* data, uint32_t length);

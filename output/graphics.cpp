@@ -3,9 +3,6 @@
 // each writer; two-byte numbers go low byte first.
 #include "output/graphics.h"
 
-#include <cstdio>
-
-#include "output/stream.h"
 
 namespace {
 
@@ -38,26 +35,25 @@ uint32_t storedBandRows(uint32_t height, size_t rowBytes) {
 
 // 1D 28 4C pL pH 30 70 30 01 01 c xL xH yL yH d1 ... dk
 //   pL pH = k + 10, k = rows x rowBytes; c = colour; x = width in dots; y = rows
-void sendStoreCommand(uint8_t colour, uint32_t width, uint32_t rows, const uint8_t* data,
+void sendStoreCommand(OutputSink& out, uint8_t colour, uint32_t width, uint32_t rows, const uint8_t* data,
                       size_t rowBytes) {
   size_t k = rows * rowBytes;
-  outBytes(kGsParenL, sizeof kGsParenL);
-  outLe16(static_cast<uint32_t>(k + kStoreParameterBytes));
-  outBytes(kStoreFunction, sizeof kStoreFunction);
-  outByte(colour);
-  outLe16(width);
-  outLe16(rows);
-  outBytes(data, k);
+  out.put(kGsParenL);
+  out.putLe16(static_cast<uint32_t>(k + kStoreParameterBytes));
+  out.put(kStoreFunction);
+  out.put(colour);
+  out.putLe16(width);
+  out.putLe16(rows);
+  out.put(data, k);
 }
 
 // 1D 28 4C 02 00 30 32
-void sendPrintCommand() {
-  outBytes(kPrintCommand, sizeof kPrintCommand);
+void sendPrintCommand(OutputSink& out) {
+  out.put(kPrintCommand);
 }
 
-void reportPageTooWide(const char* command, uint32_t width, size_t rowBytes) {
-  std::fprintf(stderr,
-               "TALVERO DEBUG MSG: Page image not printed: rows of %u dots (%zu bytes) are too "
-               "wide for the %s command\n",
-               width, rowBytes, command);
+void reportPageTooWide(const Diagnostics& log, const char* command, uint32_t width, size_t rowBytes) {
+  log.printf("TALVERO DEBUG MSG: Page image not printed: rows of %u dots (%zu bytes) are too wide for the %s "
+             "command\n",
+             width, rowBytes, command);
 }

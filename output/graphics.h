@@ -8,6 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "filter/diagnostics.h"
+#include "output/stream.h"
+
 // Colour byte of the store command: the first colour (black) and the second.
 constexpr uint8_t kFirstColour = 0x31;   // '1'
 constexpr uint8_t kSecondColour = 0x32;  // '2'
@@ -33,12 +36,12 @@ uint32_t storedBandRows(uint32_t height, size_t rowBytes);
 
 // Sends one store command: `rows` rows of `rowBytes` bytes from `data`, as
 // colour `colour`, `width` dots wide. The caller keeps every field in range.
-void sendStoreCommand(uint8_t colour, uint32_t width, uint32_t rows, const uint8_t* data,
+void sendStoreCommand(OutputSink& out, uint8_t colour, uint32_t width, uint32_t rows, const uint8_t* data,
                       size_t rowBytes);
 
 // Sends the print command for the graphics stored so far.
-void sendPrintCommand();
+void sendPrintCommand(OutputSink& out);
 
-// Writes the one standard-error line for a page whose rows are too wide for
-// the two-byte fields of `command`, so that its image is not sent.
-void reportPageTooWide(const char* command, uint32_t width, size_t rowBytes);
+// Reports, in one line, a page whose rows are too wide for the two-byte
+// fields of `command`, so that its image is not sent.
+void reportPageTooWide(const Diagnostics& log, const char* command, uint32_t width, size_t rowBytes);

@@ -20,12 +20,9 @@
 #include <cstdio>
 #include <cstdint>
 
-#include "filter/globals.h"
-#include "filter/model_table.h"
 #include "image/blank_rows.h"
 #include "output/compress.h"
 #include "output/graphics.h"
-#include "output/stream.h"
 
 namespace {
 
@@ -57,30 +54,30 @@ uint32_t rowsWithoutTrailingBlanks(const uint8_t* plane, uint32_t height, size_t
 // 1D 76 30 00 xL xH yL yH data, x in bytes. A page of more than FFFF rows
 // goes as several commands of at most FFFF rows, which print one below the
 // other. A page with no row left (nothing but blank rows) sends no command.
-void sendRasterBitImage(const uint8_t* plane, const cups_page_header_t& header) {
-  size_t rowBytes = header.cupsBytesPerLine;
-  uint32_t rows = header.cupsHeight;
-  if (PageType == 0 && (Rotation == 1 || Rotation == 3)) {
-    rows = rowsWithoutTrailingBlanks(plane, rows, rowBytes);
+void sendRasterBitImage(JobContext& job, const PagePlanes& page) {
+  size_t rowBytes = page.rowBytes;
+  uint32_t rows = page.height;
+  if (job.PageType == 0 && (job.Rotation == 1 || job.Rotation == 3)) {
+    rows = rowsWithoutTrailingBlanks(page.black, rows, rowBytes);
   }
-  std::fputs("TALVERO DEBUG MSG: START PRINTING\n", stderr);
+  job.log.line("TALVERO DEBUG MSG: START PRINTING\n");
   for (uint32_t first = 0; first < rows; first += kMaxField16) {
     uint32_t count = std::min(rows - first, kMaxField16);
-    outBytes(kRasterBitImage, sizeof kRasterBitImage);
-    outLe16(static_cast<uint32_t>(rowBytes));
-    outLe16(count);
-    outBytes(plane + first * rowBytes, count * rowBytes);
+    job.out.put(kRasterBitImage);
+    job.out.putLe16(static_cast<uint32_t>(rowBytes));
+    job.out.putLe16(count);
+    job.out.put(page.black + first * rowBytes, count * rowBytes);
   }
 }
 
 // Codes one band; CompressData counts its input in 32 bits, so a band larger
 // than that (never one the raster library can deliver) is coded in pieces,
 // which decode to the same bytes.
-void compressBand(const uint8_t* data, size_t length) {
+void compressBand(OutputSink& out, const uint8_t* data, size_t length) {
   constexpr size_t kMaxPiece = UINT32_MAX;
   while (length > 0) {
     size_t piece = std::min(length, kMaxPiece);
-    CompressData(data, static_cast<uint32_t>(piece));
+    CompressData(out, data, static_cast<uint32_t>(piece));
     data += piece;
     length -= piece;
   }
@@ -89,55 +86,50 @@ void compressBand(const uint8_t* data, size_t length) {
 // 08 43 52 00 00 00 00 00 wL wH yL yH code 08 43 52 FF 00 per band of
 // `bandRows` rows (the last band holds what is left). The rows field never
 // exceeds the band height, so only the width can be out of range.
-void sendCompressed(const uint8_t* plane, const cups_page_header_t& header, uint32_t bandRows) {
-  size_t rowBytes = header.cupsBytesPerLine;
-  uint32_t height = header.cupsHeight;
-  std::fputs("RLE printing.\n", stderr);
+void sendCompressed(JobContext& job, const PagePlanes& page, uint32_t bandRows) {
+  size_t rowBytes = page.rowBytes;
+  uint32_t height = page.height;
+  job.log.line("RLE printing.\n");
   for (uint32_t first = 0; first < height; first += bandRows) {
     uint32_t rows = std::min(height - first, bandRows);
-    outBytes(kCompressedHeader, sizeof kCompressedHeader);
-    outLe16(header.cupsWidth);
-    outLe16(rows);
-    compressBand(plane + first * rowBytes, rows * rowBytes);
-    outBytes(kCompressedEnd, sizeof kCompressedEnd);
+    job.out.put(kCompressedHeader);
+    job.out.putLe16(page.width);
+    job.out.putLe16(rows);
+    compressBand(job.out, page.black + first * rowBytes, rows * rowBytes);
+    job.out.put(kCompressedEnd);
   }
 }
 
 // One store command (colour '1') and one print command per band.
-void sendStored(const uint8_t* plane, const cups_page_header_t& header) {
-  size_t rowBytes = header.cupsBytesPerLine;
-  uint32_t height = header.cupsHeight;
+void sendStored(JobContext& job, const PagePlanes& page) {
+  size_t rowBytes = page.rowBytes;
+  uint32_t height = page.height;
   uint32_t bandRows = storedBandRows(height, rowBytes);
-  std::fputs("Normal printing.\n", stderr);
+  job.log.line("Normal printing.\n");
   for (uint32_t first = 0; first < height; first += bandRows) {
     uint32_t rows = std::min(height - first, bandRows);
-    sendStoreCommand(kFirstColour, header.cupsWidth, rows, plane + first * rowBytes, rowBytes);
-    sendPrintCommand();
+    sendStoreCommand(job.out, kFirstColour, page.width, rows, page.black + first * rowBytes, rowBytes);
+    sendPrintCommand(job.out);
   }
 }
 
 }  // namespace
 
-void printGrayPage(const uint8_t* plane, const cups_page_header_t& header, int32_t compPrinting) {
-  const ModelRow& model = currentModel();
-  size_t rowBytes = header.cupsBytesPerLine;
+void printGrayPage(JobContext& job, const PagePlanes& page) {
+  size_t rowBytes = page.rowBytes;
   // A width or row length beyond its two-byte field cannot be split into
   // bands of rows: the printer would read a wrapped number and print
   // garbage, so such an image is not sent at all.
-  switch (chooseForm(model, compPrinting)) {
+  switch (chooseForm(job.model, job.settings.CompPrinting)) {
     case Form::RasterBitImage:
-      if (rowBytes > kMaxField16) return reportPageTooWide("GS v 0", header.cupsWidth, rowBytes);
-      return sendRasterBitImage(plane, header);
+      if (rowBytes > kMaxField16) return reportPageTooWide(job.log, "GS v 0", page.width, rowBytes);
+      return sendRasterBitImage(job, page);
     case Form::Compressed:
-      if (header.cupsWidth > kMaxField16) {
-        return reportPageTooWide("compressed raster", header.cupsWidth, rowBytes);
-      }
-      return sendCompressed(plane, header, model.rleRows);
+      if (page.width > kMaxField16) return reportPageTooWide(job.log, "compressed raster", page.width, rowBytes);
+      return sendCompressed(job, page, job.model.rleRows);
     case Form::Stored:
-      if (!fitsStoreCommand(header.cupsWidth, rowBytes)) {
-        return reportPageTooWide("GS ( L", header.cupsWidth, rowBytes);
-      }
-      return sendStored(plane, header);
+      if (!fitsStoreCommand(page.width, rowBytes)) return reportPageTooWide(job.log, "GS ( L", page.width, rowBytes);
+      return sendStored(job, page);
     case Form::None:
       return;
   }

@@ -2,9 +2,8 @@
 // graphics (GS ( L functions 112 and 50), chosen by model and CompPrinting.
 #pragma once
 
-#include <cstdint>
+#include "output/page.h"
 
-#include <cups/raster.h>
-
-// Sends the plane (cupsHeight rows of cupsBytesPerLine bytes).
-void printGrayPage(const uint8_t* plane, const cups_page_header_t& header, int32_t compPrinting);
+// Sends the monochrome page (its `black` plane) in the form the job's model
+// and CompPrinting choose.
+void printGrayPage(JobContext& job, const PagePlanes& page);

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 
-#include "output/stream.h"
-
 namespace {
 
 // ESC a n: select justification.
@@ -66,10 +64,10 @@ LogoBlock makeLogoBlock(LogoCommand kind, char keyBase, const JobSettings& setti
   return block;
 }
 
-void sendLogoBlock(const LogoBlock& block) {
-  outBytes(kJustify, sizeof kJustify);
-  outByte(block.justification);
-  outBytes(block.command.data(), block.commandSize);
-  outBytes(kReset, sizeof kReset);
-  if (block.lineFeeds > 0) outRepeat(kLineFeed, static_cast<size_t>(block.lineFeeds));
+void sendLogoBlock(OutputSink& out, const LogoBlock& block) {
+  out.put(kJustify);
+  out.put(block.justification);
+  out.put(block.command.data(), block.commandSize);
+  out.put(kReset);
+  if (block.lineFeeds > 0) out.putRepeated(kLineFeed, static_cast<size_t>(block.lineFeeds));
 }

@@ -13,6 +13,7 @@
 
 #include "filter/model_table.h"
 #include "filter/settings.h"
+#include "output/stream.h"
 
 // Where logo blocks go around the page or text, from LogoPosition.
 struct LogoPlacement {
@@ -38,4 +39,4 @@ struct LogoBlock {
 LogoBlock makeLogoBlock(LogoCommand kind, char keyBase, const JobSettings& settings);
 
 // Sends the block.
-void sendLogoBlock(const LogoBlock& block);
+void sendLogoBlock(OutputSink& out, const LogoBlock& block);

@@ -3,26 +3,22 @@
 // column, and the page through the writer of the pipeline it came from.
 #include "output/page.h"
 
-#include "filter/globals.h"
-#include "filter/model_table.h"
 #include "output/color_page.h"
 #include "output/gray_page.h"
 #include "output/logo.h"
 
-void printPage(const uint8_t* first, const uint8_t* second, const cups_page_header_t& header,
-               const JobSettings& settings) {
-  LogoPlacement placement = logoPlacement(settings.LogoPosition);
+void printPage(JobContext& job, const PagePlanes& page) {
+  LogoPlacement placement = logoPlacement(job.settings.LogoPosition);
   if (!placement.send) return;  // an unknown position suppresses the whole page
-  const ModelRow& model = currentModel();
-  LogoBlock logo = makeLogoBlock(model.logoRaster, model.logoKeyBase, settings);
+  LogoBlock logo = makeLogoBlock(job.model.logoRaster, job.model.logoKeyBase, job.settings);
 
-  if (placement.before) sendLogoBlock(logo);
+  if (placement.before) sendLogoBlock(job.out, logo);
   // A page from the two-colour pipeline carries its colour plane; without
   // one there is nothing for the two-colour writer to store as colour '2'.
-  if (ColorMode == 0 && second != nullptr) {
-    printColorPage(first, second, header);
+  if (job.ColorMode == 0 && page.colour != nullptr) {
+    printColorPage(job, page);
   } else {
-    printGrayPage(first, header, settings.CompPrinting);
+    printGrayPage(job, page);
   }
-  if (placement.after) sendLogoBlock(logo);
+  if (placement.after) sendLogoBlock(job.out, logo);
 }

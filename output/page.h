@@ -4,11 +4,18 @@
 
 #include <cstdint>
 
-#include <cups/raster.h>
+#include "filter/job_context.h"
 
-#include "filter/settings.h"
+// A page as a pipeline made it, ready for the writers: one plane (monochrome)
+// or two planes of equal size (black and the second colour), each `height`
+// rows of `rowBytes` bytes, `width` dots wide.
+struct PagePlanes {
+  const uint8_t* black = nullptr;   // the monochrome page, or the black plane
+  const uint8_t* colour = nullptr;  // the colour plane; nullptr for a monochrome page
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t rowBytes = 0;
+};
 
-// `second` is the colour plane of a two-colour page, nullptr for a
-// monochrome page.
-void printPage(const uint8_t* first, const uint8_t* second, const cups_page_header_t& header,
-               const JobSettings& settings);
+// Sends the page as the job's ColorMode says, with its logos.
+void printPage(JobContext& job, const PagePlanes& page);

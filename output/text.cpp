@@ -13,9 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "filter/model_table.h"
 #include "output/logo.h"
-#include "output/stream.h"
 
 namespace {
 
@@ -24,9 +22,9 @@ constexpr size_t kChunkSize = 1024;
 // Sends the file from its current position to its end, or until the output
 // has failed. Returns 0, or the errno of a read that failed; a read
 // interrupted by a signal that did not end the job is simply repeated.
-int sendText(int fd) {
+int sendText(OutputSink& out, int fd) {
   std::array<uint8_t, kChunkSize> chunk;
-  while (outWriteError() == 0) {
+  while (out.writeError() == 0) {
     chunk.fill(0);
     ssize_t got = read(fd, chunk.data(), chunk.size());
     if (got < 0 && errno == EINTR) continue;
@@ -35,22 +33,21 @@ int sendText(int fd) {
     const void* nul = std::memchr(chunk.data(), 0, static_cast<size_t>(got));
     size_t length = nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - chunk.data())
                                    : static_cast<size_t>(got);
-    outBytes(chunk.data(), length);
+    out.put(chunk.data(), length);
   }
   return 0;
 }
 
 }  // namespace
 
-int printText(int fd, const JobSettings& settings) {
-  LogoPlacement placement = logoPlacement(settings.LogoPosition);
+int printText(JobContext& job, int fd) {
+  LogoPlacement placement = logoPlacement(job.settings.LogoPosition);
   if (!placement.send) return 0;  // an unknown position sends nothing and reads nothing
-  const ModelRow& model = currentModel();
-  LogoBlock logo = makeLogoBlock(model.logoText, model.logoKeyBase, settings);
+  LogoBlock logo = makeLogoBlock(job.model.logoText, job.model.logoKeyBase, job.settings);
 
-  if (placement.before) sendLogoBlock(logo);
-  int readError = sendText(fd);
+  if (placement.before) sendLogoBlock(job.out, logo);
+  int readError = sendText(job.out, fd);
   if (readError != 0) return readError;  // the job ends with what was sent
-  if (placement.after) sendLogoBlock(logo);
+  if (placement.after) sendLogoBlock(job.out, logo);
   return 0;
 }

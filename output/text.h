@@ -2,8 +2,8 @@
 // optional stored logo before and/or after them.
 #pragma once
 
-#include "filter/settings.h"
+#include "filter/job_context.h"
 
-// Streams the file open on `fd` to the printer in chunks of 1024 bytes.
-// Returns 0, or the errno of a read that failed (the job stops there).
-int printText(int fd, const JobSettings& settings);
+// Streams the file open on `fd` to the job's printer in chunks of 1024
+// bytes. Returns 0, or the errno of a read that failed (the job stops there).
+int printText(JobContext& job, int fd);

@@ -5,7 +5,7 @@
 # Printer Application; only when PAPPL is installed). A Release build for
 # /usr with Debian's build flags (hardening included), packed by CPack's DEB
 # generator (cmake/packaging.cmake), then checked by lintian: an error fails
-# the script, warnings are shown (the README lists the ones that remain and
+# the script, warnings are shown (docs/user-guide.md lists the ones that remain and
 # why). Prints the packages' paths last.
 set -eu
 cd "$(dirname "$0")/.."

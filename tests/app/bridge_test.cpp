@@ -1,9 +1,10 @@
 // The Printer Application's job bridge prints what the CUPS chain prints:
 // each job's pages, sent as 8-bit sRGB rows through the bridge, give the very
 // bytes the prefilter and filter binaries give for the same pages and
-// options. Then two jobs of different models run at once on two threads,
-// many times over: each must still get exactly its own bytes, which fails
-// as soon as any job state (model, page globals, output buffer) is shared.
+// options, and their diagnostics go to the job's own log. Then two jobs of
+// different models run at once on two threads, many times over: each must
+// still get exactly its own bytes and log lines, which fails as soon as any
+// job state (model, page values, output buffer, log) is shared.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -55,17 +56,19 @@ JobSettings settingsOf(const JobCase& job) {
   return settings;
 }
 
-ssize_t appendTo(void* context, const uint8_t* data, size_t length) {
-  static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(data), length);
-  return static_cast<ssize_t>(length);
-}
-
-// The printer bytes of the job through the bridge, on the calling thread.
-std::string printThroughBridge(const JobCase& job) {
+// The printer bytes and the log of a job through the bridge.
+struct BridgeRun {
   std::string out;
+  std::string log;
+};
+
+// Runs the job through the bridge, on the calling thread.
+BridgeRun printThroughBridge(const JobCase& job) {
+  BridgeRun run;
   auto colour = job.options.find("ColorModel");
   bool colourPlanes = colour != job.options.end() && colour->second == "0";
-  BridgeJobPtr bridge = bridgeStartJob(settingsOf(job), colourPlanes, appendTo, &out);
+  BridgeJobPtr bridge =
+      bridgeStartJob(settingsOf(job), colourPlanes, appendToString, &run.out, logInto(run.log));
   for (const Page2& page : job.pages) {
     std::string why;
     if (!bridgeStartPage(*bridge, page.header, why)) {
@@ -79,7 +82,7 @@ std::string printThroughBridge(const JobCase& job) {
   }
   BridgeResult result = bridgeEndJob(std::move(bridge));
   EXPECT_FALSE(result.failed);
-  return out;
+  return run;
 }
 
 // The printer bytes of the job through the prefilter and filter binaries.
@@ -125,25 +128,29 @@ std::vector<JobCase> jobCases() {
 TEST(BridgeTest, JobsPrintTheFilterBytesAloneAndTwoAtOnce) {
   std::vector<JobCase> jobs = jobCases();
   std::vector<std::string> expected;
+  std::vector<std::string> logs;
   for (const JobCase& job : jobs) {
     std::string dir = tempDir();
     expected.push_back(printThroughFilter(job, dir));
     ASSERT_GT(expected.back().size(), 1000u);
-    std::string alone = printThroughBridge(job);
-    EXPECT_EQ(alone, expected.back()) << "model " << job.model << ": "
-                                      << describeMismatch(expected.back(), alone);
+    BridgeRun alone = printThroughBridge(job);
+    EXPECT_EQ(alone.out, expected.back()) << "model " << job.model << ": "
+                                          << describeMismatch(expected.back(), alone.out);
+    EXPECT_NE(alone.log.find("PAGE: 2 1\n"), std::string::npos) << alone.log;
+    logs.push_back(alone.log);
   }
   ASSERT_NE(expected[0], expected[1]);
 
   for (int round = 0; round < 8; ++round) {
-    std::string outputs[2];
-    std::thread first([&] { outputs[0] = printThroughBridge(jobs[0]); });
-    std::thread second([&] { outputs[1] = printThroughBridge(jobs[1]); });
+    BridgeRun runs[2];
+    std::thread first([&] { runs[0] = printThroughBridge(jobs[0]); });
+    std::thread second([&] { runs[1] = printThroughBridge(jobs[1]); });
     first.join();
     second.join();
     for (int i = 0; i < 2; ++i) {
-      ASSERT_EQ(outputs[i], expected[i]) << "round " << round << ", model " << jobs[i].model << ": "
-                                         << describeMismatch(expected[i], outputs[i]);
+      ASSERT_EQ(runs[i].out, expected[i]) << "round " << round << ", model " << jobs[i].model << ": "
+                                          << describeMismatch(expected[i], runs[i].out);
+      ASSERT_EQ(runs[i].log, logs[i]) << "round " << round << ", model " << jobs[i].model;
     }
   }
 }

@@ -46,7 +46,7 @@ JobSettings appSettings(const ModelRow& model, const Request& request) {
 JobSettings filterSettings(const ModelRow& model, const std::string& options) {
   setenv("PPD", ppdPath(model.model).c_str(), 1);
   JobSettings settings{};
-  EXPECT_EQ(initializeSettings(options.c_str(), settings), kModelSupported) << model.model;
+  EXPECT_EQ(initializeSettings(options.c_str(), settings, Diagnostics()), kModelSupported) << model.model;
   return settings;
 }
 

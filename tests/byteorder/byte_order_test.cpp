@@ -60,10 +60,9 @@ TEST(ByteOrder, RunLengthCodeMatchesByteWiseCode) {
     Plane buffer(shift, 0x5A);
     buffer.insert(buffer.end(), plane.begin(), plane.end());
     std::string code;
-    outCapture(&code);
-    CompressData(buffer.data() + shift, static_cast<uint32_t>(plane.size()));
-    outFlush();
-    outCapture(nullptr);
+    OutputSink out(appendToString, &code);
+    CompressData(out, buffer.data() + shift, static_cast<uint32_t>(plane.size()));
+    out.flush();
     ASSERT_EQ(code, byteWiseCode(plane.data(), plane.size())) << "trial " << trial;
   }
 }

@@ -186,7 +186,7 @@ class PrivateCupsd(kit.ChainTestCase):
                                f"talvero/tlv{model:03d}.ppd")
         self.assertEqual(self.cupsd.queue_defaults("talvero-black").get("print-color-mode"), "monochrome",
                          "a black-only model's queue must advertise monochrome")
-        # Two ways to make black the default of a two-colour queue: the README's
+        # Two ways to make black the default of a two-colour queue: the user guide's
         # colour mode, and a PPD default of ColorModel 1 (for which cupsd sets
         # the colour mode too), on which ColorModel=0 has to find the choice RGB.
         self.cupsd.lpadmin("-p", "talvero-mono-mode", "-o", "print-color-mode-default=monochrome")
@@ -282,7 +282,7 @@ class PrivateCupsd(kit.ChainTestCase):
             self.assertIn(f" {job.rsplit('-', 1)[1]} ", "".join(l for l in f if " total 3 " in l),
                           "page_log has no total of 3 pages for the receipt")
 
-        # README: `cancel` clears a stopped job.
+        # User guide: `cancel` clears a stopped job.
         for job in stopped:
             self.cupsd.cancel(job)
             self.cupsd.wait_job(job, timeout=30)

@@ -5,31 +5,36 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
+#include "filter/cancel.h"
 #include "filter/device.h"
-#include "output/stream.h"
 #include "support.h"
 
 using namespace talvero_test;
 
 namespace {
 
-// Runs `body` with the printer output captured and returns what it wrote.
+// Runs `body` on an output sink and returns what it wrote.
 template <typename Body>
 std::string captured(Body body) {
-  std::string sink;
-  outCapture(&sink);
-  body();
-  outFlush();
-  outCapture(nullptr);
-  return sink;
+  std::string bytes;
+  auto out = std::make_unique<OutputSink>(appendToString, &bytes);
+  body(*out);
+  out->flush();
+  return bytes;
 }
 
 std::string kick(int32_t drawer, int32_t pulse1, int32_t pulse2) {
   JobSettings settings{};
+  settings.ModelNumber = 31;
   settings.CashDrawer = drawer;
   settings.CashDrawer1PulseWidth = pulse1;
   settings.CashDrawer2PulseWidth = pulse2;
-  return captured([&] { openCashDrawer(settings); });
+  return captured([&](OutputSink& out) {
+    JobContext job(settings, out, Diagnostics());
+    openCashDrawer(job);
+  });
 }
 
 TEST(DeviceTest, DrawerKickBytes) {
@@ -58,12 +63,16 @@ TEST(DeviceTest, DrawerKickBytes) {
 TEST(DeviceTest, JobSetupResetsAndInstallsTheCancelHandler) {
   struct sigaction before {};
   sigaction(SIGTERM, nullptr, &before);
-  EXPECT_EQ(captured([] { jobSetup(); }), toString(hex("1B 40")));
+  std::string bytes;
+  OutputSink out(appendToString, &bytes);
+  jobSetup(out);
+  out.flush();
+  EXPECT_EQ(bytes, toString(hex("1B 40")));
   struct sigaction installed {};
   sigaction(SIGTERM, nullptr, &installed);
   EXPECT_EQ(installed.sa_handler, &cancelJob);
-  EXPECT_EQ(captured([] { shutDown(); }), toString(hex("1B 40")));
-  endPage();
+  EXPECT_EQ(captured([](OutputSink& sink) { shutDown(sink); }), toString(hex("1B 40")));
+  finishOutput(out);
   struct sigaction ignored {};
   sigaction(SIGTERM, nullptr, &ignored);
   EXPECT_EQ(ignored.sa_handler, SIG_IGN);
@@ -75,32 +84,32 @@ TEST(DeviceTest, OutputKeepsEveryByteAcrossBufferBoundaries) {
   // and size, and checks nothing is lost, doubled or reordered.
   std::mt19937 random(7);
   std::string expected;
-  std::string actual = captured([&] {
+  std::string actual = captured([&](OutputSink& out) {
     for (int piece = 0; piece < 3000; ++piece) {
       size_t length = random() % 700;
       switch (random() % 4) {
         case 0: {
           uint8_t byte = static_cast<uint8_t>(random());
-          outByte(byte);
+          out.put(byte);
           expected += static_cast<char>(byte);
           break;
         }
         case 1: {
           std::string data(length, '\0');
           for (char& c : data) c = static_cast<char>(random());
-          outBytes(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+          out.put(reinterpret_cast<const uint8_t*>(data.data()), data.size());
           expected += data;
           break;
         }
         case 2: {
           uint8_t byte = static_cast<uint8_t>(random());
-          outRepeat(byte, length * 50);
+          out.putRepeated(byte, length * 50);
           expected += repeat(byte, length * 50);
           break;
         }
         default: {
           uint32_t value = static_cast<uint32_t>(random());
-          outLe16(value);
+          out.putLe16(value);
           expected += static_cast<char>(value & 0xFF);
           expected += static_cast<char>((value >> 8) & 0xFF);
           break;

@@ -4,15 +4,13 @@
 // bytes and the diagnostics must be the same.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 
 #include "filter/device.h"
-#include "filter/globals.h"
 #include "filter/raster_job.h"
-#include "output/stream.h"
 #include "support.h"
 
 using namespace talvero_test;
@@ -42,15 +40,13 @@ RasterPage inkedPage(uint32_t width, uint32_t height, bool twoColour, uint32_t s
 // Feeds the job's pages through the RasterJob functions; returns the
 // printer bytes and appends the diagnostics to `err`.
 std::string feedRows(const Job& job, std::mt19937& rng, std::string& err) {
-  std::string out;
-  resetJobGlobals();
-  outCapture(&out);
-  testing::internal::CaptureStderr();
+  std::string bytes;
+  auto out = std::make_unique<OutputSink>(appendToString, &bytes);
   JobSettings settings{};
-  EXPECT_EQ(initializeSettings(job.options, settings), kModelSupported);
-  jobSetup();
-  RasterJob rasterJob;
-  beginRasterJob(rasterJob, settings, nullptr);
+  EXPECT_EQ(initializeSettings(job.options, settings, logInto(err)), kModelSupported);
+  JobContext context(settings, *out, logInto(err));
+  shutDown(*out);  // the reset the filter sends at job start
+  RasterJob rasterJob(context);
   bool ended = false;
   for (const RasterPage& page : job.pages) {
     if (!startRasterPage(rasterJob, page.header)) break;
@@ -68,11 +64,9 @@ std::string feedRows(const Job& job, std::mt19937& rng, std::string& err) {
       break;
     }
   }
-  if (!ended) endRasterJob(rasterJob);
-  err = testing::internal::GetCapturedStderr();
-  outCapture(nullptr);
-  signal(SIGTERM, SIG_DFL);
-  return out;
+  if (!ended) finishRasterJob(rasterJob);
+  out->flush();
+  return bytes;
 }
 
 TEST(RowFeedTest, SameBytesAsTheFilterReadingAStream) {

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "filter/globals.h"
 #include "filter/settings.h"
 #include "support.h"
 
@@ -35,7 +34,6 @@ std::map<std::string, PpdOption> allOptions() {
 
 class SettingsTest : public testing::Test {
  protected:
-  void SetUp() override { resetJobGlobals(); }
   void TearDown() override { unsetenv("PPD"); }
 
   // Writes a PPD, points PPD at it and reads the settings with `options`.
@@ -43,9 +41,8 @@ class SettingsTest : public testing::Test {
     std::string path = tempDir() + "/test.ppd";
     writePpd(path, model, ppdOptions);
     setenv("PPD", path.c_str(), 1);
-    testing::internal::CaptureStderr();
-    int result = initializeSettings(options, settings);
-    err = testing::internal::GetCapturedStderr();
+    err.clear();
+    int result = initializeSettings(options, settings, logInto(err));
     return result;
   }
 
@@ -56,7 +53,6 @@ class SettingsTest : public testing::Test {
 TEST_F(SettingsTest, FullProfileReadsEveryOption) {
   ASSERT_EQ(read(31, allOptions()), kModelSupported);
   EXPECT_EQ(settings.ModelNumber, 31);
-  EXPECT_EQ(PrinterModel, 31);
   EXPECT_EQ(settings.PageSize, 80);
   EXPECT_EQ(settings.PageType, 0);
   EXPECT_EQ(settings.FocusArea, 1);
@@ -182,7 +178,6 @@ TEST_F(SettingsTest, MissingOptionOrChoiceGivesMinusOne) {
 
 TEST_F(SettingsTest, UnsupportedModelIsReportedByResultOnly) {
   EXPECT_EQ(read(12, allOptions()), kModelUnsupported);
-  EXPECT_EQ(PrinterModel, 12);
   EXPECT_EQ(settings.ModelNumber, 12);
   EXPECT_EQ(err, "");
   EXPECT_EQ(read(22, allOptions()), kModelSupported);
@@ -191,25 +186,21 @@ TEST_F(SettingsTest, UnsupportedModelIsReportedByResultOnly) {
 
 TEST_F(SettingsTest, MissingOrBrokenPpdIsOneClearLine) {
   unsetenv("PPD");
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(initializeSettings("", settings), kNoPpd);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "ERROR: No PPD file: the PPD environment variable is not set.\n");
+  EXPECT_EQ(initializeSettings("", settings, logInto(err)), kNoPpd);
+  EXPECT_EQ(err, "ERROR: No PPD file: the PPD environment variable is not set.\n");
 
   setenv("PPD", "/nonexistent/talvero.ppd", 1);
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(initializeSettings("", settings), kNoPpd);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "ERROR: Unable to open PPD file \"/nonexistent/talvero.ppd\": No such file or directory\n");
+  err.clear();
+  EXPECT_EQ(initializeSettings("", settings, logInto(err)), kNoPpd);
+  EXPECT_EQ(err, "ERROR: Unable to open PPD file \"/nonexistent/talvero.ppd\": No such file or directory\n");
 
   std::string path = tempDir() + "/broken.ppd";
   FILE* f = std::fopen(path.c_str(), "w");
   std::fputs("this is not a PPD file\n", f);
   std::fclose(f);
   setenv("PPD", path.c_str(), 1);
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(initializeSettings("", settings), kNoPpd);
-  err = testing::internal::GetCapturedStderr();
+  err.clear();
+  EXPECT_EQ(initializeSettings("", settings, logInto(err)), kNoPpd);
   EXPECT_EQ(err.rfind("ERROR: Unable to read PPD file \"" + path + "\": ", 0), 0u) << err;
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
 }

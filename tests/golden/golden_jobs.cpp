@@ -11,8 +11,6 @@
 // writes <out-dir>/jobNNN.ras and prints one line per job on standard output:
 //   jobNNN <TAB> tlvMMM.ppd <TAB> options
 // The draw is seeded, so every run writes the same jobs.
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -127,15 +125,7 @@ bool takesTwoColour(const std::string& ppdPath, const std::string& options, cons
   setenv("PPD", ppdPath.c_str(), 1);
   JobSettings settings{};
   // The settings reader's model line is not part of the manifest.
-  std::fflush(stderr);
-  int saved = dup(STDERR_FILENO);
-  int null = open("/dev/null", O_WRONLY);
-  dup2(null, STDERR_FILENO);
-  initializeSettings(options.c_str(), settings);
-  std::fflush(stderr);
-  dup2(saved, STDERR_FILENO);
-  close(null);
-  close(saved);
+  initializeSettings(options.c_str(), settings, Diagnostics([](void*, const char*) {}, nullptr));
   return settings.ColorModel == 0 && model.twoColour;
 }
 

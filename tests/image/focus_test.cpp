@@ -7,7 +7,6 @@
 #include <cstring>
 #include <random>
 
-#include "filter/globals.h"
 #include "plane_reference.h"
 #include "support.h"
 
@@ -15,21 +14,25 @@ using namespace talvero_test;
 
 namespace {
 
+// A window function given the rotation the page has had.
+using Window = int (*)(const uint8_t*, uint8_t*, const cups_page_header_t&, int32_t);
+
+// The centred window, which does not look at the rotation.
+int centred(const uint8_t* source, uint8_t* dest, const cups_page_header_t& header, int32_t) {
+  return SelectFocusAreaCenter(source, dest, header);
+}
+
 class FocusTest : public testing::Test {
  protected:
-  void TearDown() override { resetJobGlobals(); }
-
-  // Runs `fn` on `source` with Rotation set to `rotation` and checks the
+  // Runs `fn` on `source` with the rotation `rotation` and checks the
   // result against bytes start to start + width - 1 of every row.
-  void expectWindow(int (*fn)(const uint8_t*, uint8_t*, const cups_page_header_t&), const Plane& source,
-                    int32_t rotation, uint32_t start, uint32_t width) {
-    Rotation = rotation;
+  void expectWindow(Window fn, const Plane& source, int32_t rotation, uint32_t start, uint32_t width) {
     cups_page_header_t header = makeHeader(8 * source.bytesPerRow, source.rows);
     ASSERT_EQ(source.bytesPerRow, header.cupsBytesPerLine);
     const cups_page_header_t before = header;
     Plane expected = referenceWindow(source, start, width);
     Bytes dest = guardedBuffer(expected.bytes.size());
-    ASSERT_EQ(0, fn(source.bytes.data(), dest.data(), header));
+    ASSERT_EQ(0, fn(source.bytes.data(), dest.data(), header, rotation));
     EXPECT_EQ(toString(expected.bytes), prefix(dest, expected.bytes.size()))
         << "B=" << source.bytesPerRow << " Rotation=" << rotation << "\n"
         << describeMismatch(toString(expected.bytes), prefix(dest, expected.bytes.size()));
@@ -59,9 +62,9 @@ TEST_F(FocusTest, WindowsForEachRowWidth) {
                         Case{64, 0, 21, 0}}) {
     Plane source = numberedPlane(3, c.bytesPerRow);
     SCOPED_TRACE("B=" + std::to_string(c.bytesPerRow));
-    expectWindow(SelectFocusAreaCenter, source, 0, c.centre, 64);
+    expectWindow(centred, source, 0, c.centre, 64);
     // The centred window does not look at Rotation.
-    expectWindow(SelectFocusAreaCenter, source, 1, c.centre, 64);
+    expectWindow(centred, source, 1, c.centre, 64);
     for (int32_t rotation : {0, 2, -1})
       expectWindow(SelectFocusArea, source, rotation, c.thirdStart, c.bytesPerRow - c.thirdStart);
     for (int32_t rotation : {1, 3}) expectWindow(SelectFocusArea, source, rotation, c.quarterStart, 64);
@@ -74,8 +77,7 @@ TEST_F(FocusTest, NarrowRowsRefused) {
   cups_page_header_t header = makeHeader(320, 4);
   Bytes dest = guardedBuffer(0);
   EXPECT_EQ(1, SelectFocusAreaCenter(source.bytes.data(), dest.data(), header));
-  Rotation = 3;
-  EXPECT_EQ(1, SelectFocusArea(source.bytes.data(), dest.data(), header));
+  EXPECT_EQ(1, SelectFocusArea(source.bytes.data(), dest.data(), header, 3));
   EXPECT_TRUE(guardsIntact(dest, 0));
   // The two-thirds window always fits.
   expectWindow(SelectFocusArea, source, 0, 13, 27);
@@ -88,7 +90,7 @@ TEST_F(FocusTest, RandomPlanesMatchByteCopies) {
   for (int round = 0; round < 40; ++round) {
     uint32_t b = byteDist(rng);
     Plane source = randomPlane(rng, rowDist(rng), b, round % 2 == 0);
-    expectWindow(SelectFocusAreaCenter, source, 0, b / 2 - 32, 64);
+    expectWindow(centred, source, 0, b / 2 - 32, 64);
     expectWindow(SelectFocusArea, source, 2, b / 3, b - b / 3);
     expectWindow(SelectFocusArea, source, 1, b - 64, 64);
   }

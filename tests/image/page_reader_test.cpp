@@ -2,15 +2,8 @@
 // libcups, as the page loop reads them: trimming, blank pages, cut-off
 // streams and page types other than 0, each followed by reading the next
 // page header to show that the stream stays in step.
-//
-// cupsRasterWriteHeader does nothing on a stream opened for reading, so the
-// heights the reader hands it cannot be seen in the stream. This program
-// defines cupsRasterWriteHeader itself: the linker binds the reader's calls
-// (and the test writer's) to this definition, which records the stream and
-// the height it was given and then passes the call on to libcups.
 #include "image/page_reader.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -24,23 +17,6 @@
 #include "support.h"
 
 using namespace talvero_test;
-
-namespace {
-
-struct HeaderWrite {
-  cups_raster_t* stream;
-  unsigned height;
-};
-std::vector<HeaderWrite> headerWrites;
-
-}  // namespace
-
-extern "C" unsigned cupsRasterWriteHeader(cups_raster_t* stream, cups_page_header_t* header) {
-  headerWrites.push_back({stream, header->cupsHeight});
-  using WriteHeader = unsigned (*)(cups_raster_t*, cups_page_header_t*);
-  static const auto libcups = reinterpret_cast<WriteHeader>(dlsym(RTLD_NEXT, "cupsRasterWriteHeader"));
-  return libcups(stream, header);
-}
 
 namespace {
 
@@ -77,8 +53,7 @@ struct ReadResult {
   Bytes page;                      // the kept rows, from the first kept row
   Bytes whole;                     // the page's buffer after the call, all of it
   Bytes read;                      // the page's bytes as read from the stream
-  std::vector<unsigned> heights;   // cupsRasterWriteHeader calls on the stream
-  std::string err;                 // standard error during the call
+  std::string err;                 // diagnostics of the call
 };
 
 // A raster stream of `pages` opened for reading, as the page loop has it.
@@ -109,23 +84,17 @@ class Stream {
     }
     size_t size = size_t{r.header.cupsHeight} * r.header.cupsBytesPerLine;
     r.whole.assign(size, kUntouched);
-    headerWrites.clear();
-    testing::internal::CaptureStderr();
+    Diagnostics log = logInto(r.err);
     if (cupsRasterReadPixels(raster_, r.whole.data(), static_cast<unsigned>(size)) == 0) {
-      r.result = reportUnreadablePage(pageType);
+      r.result = reportUnreadablePage(log, pageType);
     } else {
       r.read = r.whole;
       uint32_t first = 0;
-      r.result = removeNullLine(raster_, r.whole.data(), r.header, pageType, first);
+      r.result = removeNullLine(log, r.whole.data(), r.header, pageType, first);
       auto from = r.whole.begin() + static_cast<std::ptrdiff_t>(size_t{first} * r.header.cupsBytesPerLine);
       if (r.result == kPageReady) {
         r.page.assign(from, from + static_cast<std::ptrdiff_t>(size_t{r.header.cupsHeight} * r.header.cupsBytesPerLine));
       }
-    }
-    r.err = testing::internal::GetCapturedStderr();
-    for (const HeaderWrite& w : headerWrites) {
-      EXPECT_EQ(raster_, w.stream) << "header written to another stream";
-      r.heights.push_back(w.height);
     }
     return r;
   }
@@ -155,8 +124,6 @@ TEST(PageReaderTrim, RowsBetweenFirstAndLastDotsKept) {
   ReadResult r = stream.readPage(0);
   expectDelivered(r, rowsOf(p, 2, 7));
   EXPECT_EQ(6u, r.header.cupsHeight);
-  // First the trailing rows go (height 8), then the leading ones (6).
-  EXPECT_EQ((std::vector<unsigned>{8, 6}), r.heights);
   // Nothing but the height changes in the header.
   cups_page_header_t expected = p.header;
   expected.cupsHeight = 6;
@@ -168,7 +135,6 @@ TEST(PageReaderTrim, EdgeRows) {
     const char* name;
     RasterPage page;
     uint32_t first, last;          // rows kept
-    std::vector<unsigned> heights; // cupsRasterWriteHeader calls
   };
   Bytes lastRowFirstByte(5 * 4, 0);
   lastRowFirstByte[4 * 4] = 0x80;
@@ -178,12 +144,10 @@ TEST(PageReaderTrim, EdgeRows) {
   const Case cases[] = {
       // The trailing zeros fill no whole row, so no row goes at the end;
       // every row above goes at the start.
-      {"only the first byte of the last row", page(5, 4, lastRowFirstByte), 4, 4, {5, 1}},
-      // Nothing removed: the header is still written twice.
-      {"dots in first and last rows", page(4, 3, firstAndLast), 0, 3, {4, 4}},
-      // The second turn runs over an odd byte count.
-      {"row 0 blank, row 1 00 01 00", page(2, 3, hex("00 00 00 00 01 00")), 1, 1, {2, 1}},
-      {"a single row", page(1, 5, hex("00 00 10 00 00")), 0, 0, {1, 1}},
+      {"only the first byte of the last row", page(5, 4, lastRowFirstByte), 4, 4},
+      {"dots in first and last rows", page(4, 3, firstAndLast), 0, 3},
+      {"row 0 blank, row 1 00 01 00", page(2, 3, hex("00 00 00 00 01 00")), 1, 1},
+      {"a single row", page(1, 5, hex("00 00 10 00 00")), 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -191,7 +155,6 @@ TEST(PageReaderTrim, EdgeRows) {
     ReadResult r = stream.readPage(0);
     expectDelivered(r, rowsOf(c.page, c.first, c.last));
     EXPECT_EQ(c.last - c.first + 1, r.header.cupsHeight);
-    EXPECT_EQ(c.heights, r.heights);
   }
 }
 
@@ -206,7 +169,6 @@ TEST(PageReaderTrim, BlankPagesConsumedAndSkipped) {
   EXPECT_EQ(kPageBlank, r.result);
   EXPECT_EQ(kNullPage, r.err);
   EXPECT_EQ(5u, r.header.cupsHeight);
-  EXPECT_TRUE(r.heights.empty());
 
   // The next header is found right after the blank page's pixels.
   r = stream.readPage(0);
@@ -241,7 +203,6 @@ TEST(PageReader, CutOffStream) {
     EXPECT_EQ(kPageUnreadable, r.result);
     EXPECT_EQ(c.message, r.err);
     EXPECT_EQ(6u, r.header.cupsHeight);
-    EXPECT_TRUE(r.heights.empty());
   }
 }
 
@@ -258,7 +219,6 @@ TEST(PageReader, UntrimmedPageTypes) {
       ReadResult r = stream.readPage(pageType);
       expectDelivered(r, p->pixels);
       EXPECT_EQ(0, std::memcmp(&p->header, &r.header, sizeof r.header)) << "header changed";
-      EXPECT_TRUE(r.heights.empty()) << "header written without trimming";
     }
     cups_page_header_t header;
     EXPECT_FALSE(stream.nextHeader(header)) << "data left after the last page";

@@ -11,9 +11,8 @@ namespace talvero_test {
 namespace {
 
 std::string compress(const std::string& input) {
-  return capture([&] {
-           CompressData(reinterpret_cast<const uint8_t*>(input.data()),
-                        static_cast<uint32_t>(input.size()));
+  return capture([&](OutputSink& out) {
+           CompressData(out, reinterpret_cast<const uint8_t*>(input.data()), static_cast<uint32_t>(input.size()));
          }).out;
 }
 
@@ -93,11 +92,9 @@ TEST(CompressData, RandomRoundTrip) {
 
     // Two calls code their inputs separately: a run open at the end of the
     // first never continues into the second.
-    std::string both = capture([&] {
-                         CompressData(reinterpret_cast<const uint8_t*>(a.data()),
-                                      static_cast<uint32_t>(a.size()));
-                         CompressData(reinterpret_cast<const uint8_t*>(b.data()),
-                                      static_cast<uint32_t>(b.size()));
+    std::string both = capture([&](OutputSink& out) {
+                         CompressData(out, reinterpret_cast<const uint8_t*>(a.data()), static_cast<uint32_t>(a.size()));
+                         CompressData(out, reinterpret_cast<const uint8_t*>(b.data()), static_cast<uint32_t>(b.size()));
                        }).out;
     ASSERT_EQ(both, codeA + compress(b));
   }

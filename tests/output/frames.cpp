@@ -3,20 +3,33 @@
 
 #include <gtest/gtest.h>
 
-#include "output/stream.h"
+#include <memory>
+
 #include "support.h"
 
 namespace talvero_test {
 
-Captured capture(const std::function<void()>& write) {
+Captured capture(const JobSettings& settings, const std::function<void(JobContext&)>& write) {
   Captured result;
-  outCapture(&result.out);
-  testing::internal::CaptureStderr();
-  write();
-  outFlush();
-  result.err = testing::internal::GetCapturedStderr();
-  outCapture(nullptr);
+  auto out = std::make_unique<OutputSink>(appendToString, &result.out);
+  JobContext job(settings, *out, logInto(result.err));
+  write(job);
+  out->flush();
   return result;
+}
+
+Captured capture(const std::function<void(OutputSink&)>& write) {
+  Captured result;
+  auto out = std::make_unique<OutputSink>(appendToString, &result.out);
+  write(*out);
+  out->flush();
+  return result;
+}
+
+JobSettings modelSettings(int32_t model) {
+  JobSettings settings{};
+  settings.ModelNumber = model;
+  return settings;
 }
 
 std::string patternPlane(size_t size, bool literalOnly) {

@@ -10,17 +10,24 @@
 #include <string>
 #include <vector>
 
-#include "filter/settings.h"
+#include "filter/job_context.h"
 
 namespace talvero_test {
 
 struct Captured {
   std::string out;  // printer bytes
-  std::string err;  // standard error
+  std::string err;  // diagnostics
 };
 
-// Runs `write` with the output stream and standard error captured.
-Captured capture(const std::function<void()>& write);
+// Runs `write` on a job of `settings` (its model one of the model table)
+// with the job's printer bytes and diagnostics captured.
+Captured capture(const JobSettings& settings, const std::function<void(JobContext&)>& write);
+
+// Runs `write` on an output sink whose bytes are captured.
+Captured capture(const std::function<void(OutputSink&)>& write);
+
+// Job settings for `model` with every other field 0.
+JobSettings modelSettings(int32_t model);
 
 // A plane of `size` bytes whose every byte differs from its neighbours in a
 // way that band offsets cannot hide (and holds no 00 or FF, so the run-length

@@ -2,7 +2,6 @@
 // banding, trailing-row dropping for GS v 0, and pages beyond the fields.
 #include <gtest/gtest.h>
 
-#include "filter/globals.h"
 #include "frames.h"
 #include "output/gray_page.h"
 #include "support.h"
@@ -14,22 +13,24 @@ const std::string kPrint = toString(hex("1D 28 4C 02 00 30 32"));
 
 class GrayPage : public testing::Test {
  protected:
-  void SetUp() override { resetJobGlobals(); }
-  void TearDown() override { resetJobGlobals(); }
-
   // Runs printGrayPage for `model` on `plane` (rows of `rowBytes` bytes,
-  // `width` dots, 8 per byte unless given).
+  // `width` dots, 8 per byte unless given), in a job whose PageType and
+  // Rotation are pageType and rotation.
   Captured gray(int32_t model, const std::string& plane, uint32_t rowBytes, int32_t compPrinting,
                 uint32_t width = 0) {
-    PrinterModel = model;
-    cups_page_header_t header{};
-    header.cupsBytesPerLine = rowBytes;
-    header.cupsHeight = static_cast<uint32_t>(plane.size() / rowBytes);
-    header.cupsWidth = width != 0 ? width : rowBytes * 8;
-    return capture([&] {
-      printGrayPage(reinterpret_cast<const uint8_t*>(plane.data()), header, compPrinting);
+    JobSettings settings = modelSettings(model);
+    settings.CompPrinting = compPrinting;
+    PagePlanes page{reinterpret_cast<const uint8_t*>(plane.data()), nullptr, width != 0 ? width : rowBytes * 8,
+                    static_cast<uint32_t>(plane.size() / rowBytes), rowBytes};
+    return capture(settings, [&](JobContext& job) {
+      job.PageType = pageType;
+      job.Rotation = rotation;
+      printGrayPage(job, page);
     });
   }
+
+  int32_t pageType = 0;
+  int32_t rotation = 0;
 };
 
 // ---- stored graphics ----
@@ -104,8 +105,8 @@ TEST_F(GrayPage, RasterBitImageDropsTrailingBlankRowsOnlyAfterQuarterTurn) {
     uint32_t rows;
   } cases[] = {{0, 1, 17}, {0, 3, 17}, {0, 0, 20}, {0, 2, 20}, {1, 1, 20}, {1, 3, 20}};
   for (const Case& c : cases) {
-    PageType = c.pageType;
-    Rotation = c.rotation;
+    pageType = c.pageType;
+    rotation = c.rotation;
     std::string expected = toString(hex("1D 76 30 00 08 00")) + static_cast<char>(c.rows) + '\0' +
                            plane.substr(0, c.rows * 8);
     Captured got = gray(13, plane, 8, 0);
@@ -114,8 +115,8 @@ TEST_F(GrayPage, RasterBitImageDropsTrailingBlankRowsOnlyAfterQuarterTurn) {
   }
 
   // A last row blank but for its first byte keeps every row.
-  PageType = 0;
-  Rotation = 1;
+  pageType = 0;
+  rotation = 1;
   std::string dotAtStart = repeat(0x00, 5 * 8);
   dotAtStart[4 * 8] = '\x80';
   Captured got = gray(13, dotAtStart, 8, 0);
@@ -216,7 +217,7 @@ TEST_F(GrayPage, StoredGraphicsSplitsBandsThatWouldOverflowTheLength) {
 }
 
 TEST_F(GrayPage, RasterBitImageSplitsPagesOfMoreThanFFFFRows) {
-  PageType = 1;
+  pageType = 1;
   std::string plane = patternPlane(70000);
   Captured got = gray(13, plane, 1, 0);
   std::string expected = toString(hex("1D 76 30 00 01 00 FF FF")) + plane.substr(0, 0xFFFF) +

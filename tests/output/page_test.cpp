@@ -2,7 +2,6 @@
 // and key-code logo commands, and the writer that matches the pipeline.
 #include <gtest/gtest.h>
 
-#include "filter/globals.h"
 #include "frames.h"
 #include "output/color_page.h"
 #include "output/gray_page.h"
@@ -13,36 +12,37 @@
 namespace talvero_test {
 namespace {
 
+// A page 576 dots wide and 20 rows high: one plane of 288-byte rows, or
+// the two planes of 72-byte rows of a two-colour page.
 class Page : public testing::Test {
  protected:
   void SetUp() override {
-    resetJobGlobals();
-    header.cupsWidth = 576;
-    header.cupsHeight = 20;
-    header.cupsBytesPerLine = 288;
     black = patternPlane(20 * 288);
     second = patternPlane(20 * 288 + 1).substr(1);
   }
-  void TearDown() override { resetJobGlobals(); }
 
+  PagePlanes monoPage() const { return {first(), nullptr, 576, 20, 288}; }
+  PagePlanes colourPage() const { return {first(), colourPlane(), 576, 20, 72}; }
   const uint8_t* first() const { return reinterpret_cast<const uint8_t*>(black.data()); }
   const uint8_t* colourPlane() const { return reinterpret_cast<const uint8_t*>(second.data()); }
 
-  Captured page(int32_t model, int32_t colorMode, const JobSettings& settings) {
-    PrinterModel = model;
-    ColorMode = colorMode;
-    return capture([&] {
-      printPage(first(), colorMode == 0 ? colourPlane() : nullptr, header, settings);
+  // printPage for `model` on the page of the pipeline `colorMode` names.
+  Captured page(int32_t model, int32_t colorMode, JobSettings settings) {
+    settings.ModelNumber = model;
+    return capture(settings, [&](JobContext& job) {
+      job.ColorMode = colorMode;
+      printPage(job, colorMode == 0 ? colourPage() : monoPage());
     });
   }
-  Captured grayAlone(int32_t compPrinting) {
-    return capture([&] { printGrayPage(first(), header, compPrinting); });
+  Captured grayAlone(int32_t model, int32_t compPrinting) {
+    JobSettings settings = modelSettings(model);
+    settings.CompPrinting = compPrinting;
+    return capture(settings, [&](JobContext& job) { printGrayPage(job, monoPage()); });
   }
   Captured colourAlone() {
-    return capture([&] { printColorPage(first(), colourPlane(), header); });
+    return capture(modelSettings(31), [&](JobContext& job) { printColorPage(job, colourPage()); });
   }
 
-  cups_page_header_t header{};
   std::string black, second;
 };
 
@@ -92,7 +92,7 @@ TEST_F(Page, FsPLogoSendsTheLowBytesOfTheSettings) {
 TEST_F(Page, KeyCodeLogoOnNvModels) {
   // Model 10: key base '1', monochrome pages.
   Captured got = page(10, 1, logoSettings(2, 0, 2, 3, 1));
-  std::string expected = grayAlone(0).out + toString(hex("1B 61 00 1D 28 4C 06 00 30 45 30 33 02 02 1B 40 0A"));
+  std::string expected = grayAlone(10, 0).out + toString(hex("1B 61 00 1D 28 4C 06 00 30 45 30 33 02 02 1B 40 0A"));
   EXPECT_EQ(got.out, expected) << describeMismatch(expected, got.out);
   EXPECT_EQ(got.err, "Normal printing.\n");
 
@@ -130,7 +130,7 @@ TEST_F(Page, PageGoesToTheWriterOfItsPipeline) {
   JobSettings settings = logoSettings(0, 0, 0, 0, 0);
   settings.CompPrinting = 1;
   Captured got = page(83, 1, settings);
-  EXPECT_EQ(got.out, grayAlone(1).out);
+  EXPECT_EQ(got.out, grayAlone(83, 1).out);
   EXPECT_EQ(got.err, "RLE printing.\n");
 
   // A two-colour page: black plane as colour '1', colour plane as '2'.

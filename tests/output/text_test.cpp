@@ -10,7 +10,6 @@
 
 #include <fstream>
 
-#include "filter/globals.h"
 #include "frames.h"
 #include "output/text.h"
 #include "support.h"
@@ -26,17 +25,13 @@ std::string writeFile(const std::string& content) {
 
 class Text : public testing::Test {
  protected:
-  void SetUp() override { resetJobGlobals(); }
-  void TearDown() override { resetJobGlobals(); }
-
   // Runs printText for `model` on a file holding `content`; `offset` is set
   // to the file position afterwards.
-  Captured text(int32_t model, const JobSettings& settings, const std::string& content,
-                off_t* offset = nullptr) {
-    PrinterModel = model;
+  Captured text(int32_t model, JobSettings settings, const std::string& content, off_t* offset = nullptr) {
+    settings.ModelNumber = model;
     int fd = open(writeFile(content).c_str(), O_RDONLY);
     EXPECT_GE(fd, 0);
-    Captured got = capture([&] { printText(fd, settings); });
+    Captured got = capture(settings, [&](JobContext& job) { printText(job, fd); });
     if (offset != nullptr) *offset = lseek(fd, 0, SEEK_CUR);
     close(fd);
     return got;
@@ -100,11 +95,12 @@ TEST_F(Text, NulByteEndsItsChunk) {
 }
 
 TEST_F(Text, ReadErrorEndsTheJobBeforeTheLogoAfterTheText) {
-  PrinterModel = 31;
   int fd = open(writeFile("abc").c_str(), O_WRONLY);  // reading it fails
   ASSERT_GE(fd, 0);
   int result = 0;
-  Captured got = capture([&] { result = printText(fd, logoSettings(3, 0, 0, 0, 0)); });
+  JobSettings settings = logoSettings(3, 0, 0, 0, 0);
+  settings.ModelNumber = 31;
+  Captured got = capture(settings, [&](JobContext& job) { result = printText(job, fd); });
   close(fd);
   EXPECT_EQ(result, EBADF);
   EXPECT_EQ(got.out, toString(hex("1B 61 00 1C 70 01 00 1B 40")));

@@ -8,7 +8,7 @@ is missing, and removed again at the end (dpkg -r, then --purge), also when a
 test fails or the run is interrupted:
 
   - lintian finds no error in either package, and every warning it gives is
-    one the README lists with its reason; the driver does not depend on
+    one the user guide lists with its reason; the driver does not depend on
     PAPPL, the app on no CUPS package but the libraries it links;
   - the filters are in CUPS's filter folder, root-owned with mode 0755, the
     47 PPDs (the build's, byte for byte) in /usr/share/ppd/talvero,
@@ -167,8 +167,8 @@ class InstalledPackage(kit.ChainTestCase):
         return found
 
     def test_1_lintian_and_depends(self):
-        """No lintian error; each warning is one the README explains; PAPPL only for the app."""
-        with open(os.path.join(kit.PATHS.source, "README.md")) as f:
+        """No lintian error; each warning is one the user guide explains; PAPPL only for the app."""
+        with open(os.path.join(kit.PATHS.source, "docs", "user-guide.md")) as f:
             readme = f.read()
         for package, deb in self.debs.items():
             with self.subTest(package=package):
@@ -176,7 +176,7 @@ class InstalledPackage(kit.ChainTestCase):
                 tags = re.findall(r"^([EW]): \S+: (\S+)", out, re.M)
                 self.assertEqual([t for level, t in tags if level == "E"], [], out)
                 unexplained = sorted({t for level, t in tags if level == "W" and f"`{t}`" not in readme})
-                self.assertEqual(unexplained, [], f"lintian warnings the README does not list:\n{out}")
+                self.assertEqual(unexplained, [], f"lintian warnings the user guide does not list:\n{out}")
         depends = {p: kit.run(["dpkg-deb", "-f", deb, "Depends"]).stdout.decode() for p, deb in self.debs.items()}
         self.assertNotIn("pappl", depends[PACKAGE])
         self.assertRegex(depends[APP_PACKAGE], r"\blibpappl1\b")

@@ -21,6 +21,7 @@
 #include "filter/model_table.h"
 #include "filter/settings.h"
 #include "prefilter/color_model.h"
+#include "support.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -193,9 +194,8 @@ TEST(Ppds, FilterAndPrefilterReadAJobsColourAlike) {
       int want = model == 31 ? c.twoColour : 1;
       [[maybe_unused]] LibcupsPresetLeak presets;
       JobSettings settings{};
-      testing::internal::CaptureStderr();
-      EXPECT_EQ(initializeSettings(c.options, settings), kModelSupported);
-      testing::internal::GetCapturedStderr();
+      std::string err;
+      EXPECT_EQ(initializeSettings(c.options, settings, talvero_test::logInto(err)), kModelSupported);
       EXPECT_EQ(settings.ColorModel, want);
       int choice = kNoColorModel;
       std::string why;
@@ -205,9 +205,8 @@ TEST(Ppds, FilterAndPrefilterReadAJobsColourAlike) {
   }
   // A bare number never picks a page size, which the RIP lays out too.
   JobSettings settings{};
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(initializeSettings("PageSize=56", settings), kModelSupported);
-  testing::internal::GetCapturedStderr();
+  std::string err;
+  EXPECT_EQ(initializeSettings("PageSize=56", settings, talvero_test::logInto(err)), kModelSupported);
   EXPECT_EQ(settings.PageSize, 80);
   unsetenv("PPD");
 }

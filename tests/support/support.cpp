@@ -80,6 +80,11 @@ std::string repeat(uint8_t byte, size_t count) {
   return std::string(count, static_cast<char>(byte));
 }
 
+Diagnostics logInto(std::string& into) {
+  return Diagnostics([](void* context, const char* line) { static_cast<std::string*>(context)->append(line); },
+                     &into);
+}
+
 // ---- raster ----
 
 cups_page_header_t makeHeader(uint32_t width, uint32_t height, bool cmyk) {

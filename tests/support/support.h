@@ -11,6 +11,8 @@
 
 #include <cups/raster.h>
 
+#include "filter/diagnostics.h"
+
 namespace talvero_test {
 
 using Bytes = std::vector<uint8_t>;
@@ -28,6 +30,9 @@ std::string describeMismatch(const std::string& expected, const std::string& act
 
 std::string toString(const Bytes& bytes);
 std::string repeat(uint8_t byte, size_t count);
+
+// Diagnostics that append each line to `into`, which must outlive them.
+Diagnostics logInto(std::string& into);
 
 // ---- raster ----
 

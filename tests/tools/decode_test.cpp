@@ -171,10 +171,9 @@ TEST(DecodeRuns, RoundTripThroughTheFilterCoder) {
       }
     }
     std::string code;
-    outCapture(&code);
-    CompressData(plane.data(), static_cast<uint32_t>(plane.size()));
-    outFlush();
-    outCapture(nullptr);
+    OutputSink sink(appendToString, &code);
+    CompressData(sink, plane.data(), static_cast<uint32_t>(plane.size()));
+    sink.flush();
 
     Bytes codeBytes(code.begin(), code.end());
     std::vector<uint8_t> out;

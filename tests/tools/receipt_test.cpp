@@ -7,9 +7,9 @@
 
 #include <cups/raster.h>
 
-#include "filter/globals.h"
+#include <memory>
+
 #include "output/color_page.h"
-#include "output/stream.h"
 #include "support.h"
 #include "tools/preview/receipt.h"
 
@@ -94,20 +94,17 @@ TEST(Stitch, NarrowBandsArePadded) {
 TEST(Stitch, FilterColourWriterRoundTrip) {
   std::mt19937 rng(7);
   for (uint32_t height : {40u, 256u, 301u}) {
-    resetJobGlobals();
-    cups_page_header_t header{};
-    header.cupsWidth = 203;  // 26 bytes a row per plane
-    header.cupsHeight = height;
-    header.cupsBytesPerLine = 4 * 26;
     Bytes black(size_t{26} * height), colour(size_t{26} * height);
     for (auto& b : black) b = static_cast<uint8_t>(rng());
     for (auto& b : colour) b = static_cast<uint8_t>(rng());
 
     std::string out;
-    outCapture(&out);
-    printColorPage(black.data(), colour.data(), header);
-    outFlush();
-    outCapture(nullptr);
+    auto sink = std::make_unique<OutputSink>(appendToString, &out);
+    JobSettings settings{};
+    settings.ModelNumber = 31;
+    JobContext job(settings, *sink, Diagnostics());
+    printColorPage(job, {black.data(), colour.data(), 203, height, 26});  // 26 bytes a row per plane
+    sink->flush();
 
     preview::Preview p = previewOf(Bytes(out.begin(), out.end()));
     EXPECT_TRUE(p.receipt.warnings.empty()) << height;

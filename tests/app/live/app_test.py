@@ -9,7 +9,7 @@ sends is decoded by the virtual printer; the tests read back its planes and
 commands.
 
   - ipptool's IPP Everywhere suite passes on both models, but for the
-    failures listed in EXPLAINED (each explained in the README).
+    failures listed in EXPLAINED (each explained in docs/printer-app.md).
   - PWG raster, PNG and JPEG printed with ipptool come out in the right
     planes (red only in colour on model 31), trimmed, cut or fed, with the
     drawer kicked, as the job's attributes say; printer defaults set with
@@ -48,7 +48,7 @@ VENDOR = {"PageCut": "page-cut", "CashDrawer": "cash-drawer", "CashDrawerOpen": 
           "CashDrawer1PulseWidth": "cash-drawer-1-pulse-width", "LogoPosition": "logo-position",
           "PageType": "page-type", "Rotation": "rotation"}
 # Why tests of ipptool's IPP Everywhere suite fail: each is a reason ipptool
-# gives, explained in the README ("IPP Everywhere conformance").
+# gives, explained in docs/printer-app.md ("IPP Everywhere conformance").
 EXPLAINED = [
     r"identify-actions-default WITH-VALUE", r'GOT: identify-actions-default="none"',
     r"EXPECTED: identify-actions-supported$",
