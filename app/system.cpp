@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -109,9 +110,16 @@ bool takeSocketPath(int count, cups_option_t* options, AppSetup& setup) {
 // Listens on the TCP port and on the local socket; false, with the reason on
 // standard error.
 bool startListening(pappl_system_t* system, int count, cups_option_t* options, AppSetup& setup) {
-  if (!papplSystemAddListeners(system, cupsGetOption("listen-hostname", count, options))) {
-    std::fprintf(stderr, "%s: Cannot listen on the server port (see the log).\n", kAppName);
-    return false;
+  // listen-hostname: one address or name, or several separated by commas;
+  // every address when not given.
+  std::string names = optionOr("listen-hostname", count, options, "*");
+  for (size_t start = 0, end; start <= names.size(); start = end + 1) {
+    end = std::min(names.find(',', start), names.size());
+    std::string name = names.substr(start, end - start);
+    if (!papplSystemAddListeners(system, name.c_str())) {
+      std::fprintf(stderr, "%s: Cannot listen on %s port (see the log).\n", kAppName, name.c_str());
+      return false;
+    }
   }
   std::string why;
   if (listenOnLocalSocket(system, setup.socketPath, setup.access.adminGroup, setup.socketInode, why)) return true;

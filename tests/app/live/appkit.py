@@ -146,16 +146,21 @@ class App:
 
     USER = "nobody"
 
-    def __init__(self, ws):
+    def __init__(self, ws, options=(), name="app"):
+        """`options` are further server options (-o NAME=VALUE), after the defaults;
+        `name` tells apart the servers of one workspace."""
         self.ws = ws
-        self.home = ws.mkdir("app-home")
+        self.options = [arg for option in options for arg in ("-o", option)]
+        self.home = ws.mkdir(f"{name}-home")
         self.spool = os.path.join(self.home, "spool")
         self.log = os.path.join(self.home, "app.log")
         entry = pwd.getpwnam(self.USER)
         self.ids = {"user": entry.pw_uid, "group": entry.pw_gid, "extra_groups": []}
         os.chown(self.home, entry.pw_uid, entry.pw_gid)
-        self.binary = shutil.copy(APP, ws.join("talvero-printer-app"))
-        os.chmod(self.binary, 0o755)
+        self.binary = ws.join("talvero-printer-app")  # one copy for the workspace's servers
+        if not os.path.exists(self.binary):
+            shutil.copy(APP, self.binary)
+            os.chmod(self.binary, 0o755)
         self.env = dict(os.environ, HOME=self.home, XDG_CONFIG_HOME=self.home, TMPDIR=self.home)
         self.proc = None
         self.port = None
@@ -167,7 +172,8 @@ class App:
             with open(self.ws.join("app.out"), "ab") as out:
                 self.proc = subprocess.Popen(
                     [self.binary, "server", "-o", f"server-port={self.port}", "-o", f"spool-directory={self.spool}",
-                     "-o", f"log-file={self.log}", "-o", "log-level=debug", "-o", "listen-hostname=127.0.0.1"],
+                     "-o", f"log-file={self.log}", "-o", "log-level=debug", "-o", "listen-hostname=127.0.0.1",
+                     *self.options],
                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT, env=self.env,
                     preexec_fn=kit._die_with_parent, **self.ids)
             deadline = time.monotonic() + 20

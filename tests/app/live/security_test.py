@@ -1,0 +1,261 @@
+#!/usr/bin/env python3
+"""Who may do what, seen from another address.
+
+Two servers run as in a shop: one on the defaults, one with remote
+administration on (its access password set by the owner on 127.0.0.1, who
+is never asked to log in). A client on another address is simulated in a
+network namespace of the test's own, joined to the host by a veth pair
+(198.51.100.1 on the host, where both servers also listen, .2 inside); it
+talks to them over plain HTTP/IPP and over TLS.
+
+  - On the defaults, the web pages that change things (Printing Defaults,
+    Security), Set-Printer-Attributes, Create-Printer, Delete-Printer,
+    Disable-Printer and Cancel-Job of another user's job are refused; with
+    remote administration they ask for a login, which the access password
+    passes, over TLS only.
+  - From there printing works on both, and a job's own cash-drawer options
+    are left out (the drawer is not kicked) unless it comes from 127.0.0.1.
+  - Cancelling one's own job works from there on both.
+
+Where network namespaces cannot be made (not root, no `ip`), it skips.
+"""
+import atexit
+import http.client
+import itertools
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import unittest
+import urllib.parse
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import appkit  # noqa: E402
+from appkit import kit  # noqa: E402
+
+HOST, CLIENT = "198.51.100.1", "198.51.100.2"
+PASSWORD = "Till-Drawer-42"
+TEST_NUMBERS = itertools.count()
+MEDIA = "om_80x297mm_80x297mm"
+# A web client that runs inside the namespace: method, URL, password or
+# None, form or None; prints [status, body]. A form is posted with the
+# session token of the page it is on.
+WEB_CLIENT = r"""
+import base64, http.client, json, re, ssl, sys, urllib.parse
+method, url, password, form = json.loads(sys.argv[1])
+u = urllib.parse.urlsplit(url)
+def ask(method, body=None):
+    c = (http.client.HTTPSConnection(u.hostname, u.port, context=ssl._create_unverified_context(), timeout=30)
+         if u.scheme == "https" else http.client.HTTPConnection(u.hostname, u.port, timeout=30))
+    h = {"Host": f"{u.hostname}:{u.port}"}
+    if password:
+        h["Authorization"] = "Basic " + base64.b64encode(f"owner:{password}".encode()).decode()
+    if body is not None:
+        h["Content-Type"] = "application/x-www-form-urlencoded"
+    c.request(method, u.path, body, h)
+    r = c.getresponse()
+    return r.status, r.read().decode(errors="replace")
+status, page = ask("GET")
+if form is not None and status == 200:
+    form["session"] = re.search(r'name="session" value="([^"]+)"', page).group(1)
+    status, page = ask("POST", urllib.parse.urlencode(form))
+print(json.dumps([status, page]))
+"""
+
+
+class Namespace:
+    """A network namespace with a veth pair: HOST on the host's end, CLIENT inside."""
+
+    def __init__(self):
+        self.name, self.link = f"tlvsec{os.getpid()}", f"tlv{os.getpid() % 10**8}"
+
+    def create(self):
+        """Makes it; returns None, or why it cannot be made."""
+        if os.geteuid() != 0:
+            return "network namespaces need root"
+        steps = [["netns", "add", self.name], ["link", "add", self.link, "type", "veth", "peer", "name", "peer0"],
+                 ["link", "set", "peer0", "netns", self.name], ["addr", "add", f"{HOST}/24", "dev", self.link],
+                 ["link", "set", self.link, "up"], ["-n", self.name, "addr", "add", f"{CLIENT}/24", "dev", "peer0"],
+                 ["-n", self.name, "link", "set", "peer0", "up"], ["-n", self.name, "link", "set", "lo", "up"]]
+        for step in steps:
+            try:
+                proc = subprocess.run(["ip", *step], capture_output=True, text=True, timeout=30)
+            except FileNotFoundError:
+                return "no ip command (iproute2)"
+            if proc.returncode != 0:
+                self.remove()
+                return f"ip {' '.join(step)}: {proc.stderr.strip()}"
+        return None
+
+    def remove(self):
+        subprocess.run(["ip", "netns", "del", self.name], capture_output=True)
+        subprocess.run(["ip", "link", "del", self.link], capture_output=True)
+
+    def run(self, *cmd, timeout=60):
+        return subprocess.run(["ip", "netns", "exec", self.name, *cmd], capture_output=True, text=True,
+                              timeout=timeout)
+
+
+class FromAnotherAddress(kit.ChainTestCase):
+    workspace_name = "security"
+
+    @classmethod
+    def set_up_chain(cls):
+        cls.ns = Namespace()
+        why = cls.ns.create()
+        if why:
+            raise unittest.SkipTest(f"no network namespace: {why}")
+        cls.addClassCleanup(cls.ns.remove)
+        atexit.register(cls.ns.remove)  # also after an interrupt
+        cls.vp = appkit.VirtualPrinter(cls.ws, "vp")
+        cls.addClassCleanup(cls.vp.stop)
+        cls.apps = {}
+        for name, options in (("defaults", []), ("remote", ["remote-admin=yes"])):
+            app = appkit.App(cls.ws, [f"listen-hostname=127.0.0.1,{HOST}", *options], name=name).start()
+            cls.addClassCleanup(app.stop)
+            app.add("receipt", cls.vp.uri, "talvero_tlv031")
+            # A job that waits for ever: its device does not answer.
+            app.add("stuck", "socket://127.0.0.1:1", "talvero_tlv031")
+            app.add("spare", "socket://127.0.0.1:1", "talvero_tlv031")
+            cls.addClassCleanup(app.cli, "cancel", "-a", check=False)
+            cls.apps[name] = app
+        cls.page = cls.ws.join("page.pwg")
+        kit.run([os.path.join(kit.PATHS.build, "tests", "app", "live", "make_raster"), "pwg", MEDIA, "srgb_8",
+                 cls.page])
+        cls.raw = cls.ws.join("receipt.bin")
+        with open(cls.raw, "wb") as f:
+            f.write(b"\x1b@Receipt\n")
+        set_password(cls.apps["remote"])
+
+    def web(self, app, path, scheme="https", password=None, form=None, method="GET"):
+        """(status, page) of `path` fetched from the namespace."""
+        url = f"{scheme}://{HOST}:{app.port}{path}"
+        proc = self.ns.run(sys.executable, "-c", WEB_CLIENT, json.dumps([method, url, password, form]))
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        return tuple(json.loads(proc.stdout))
+
+    def ipp(self, app, target, operation, groups, user="mallory", password=None, document=None, output=False):
+        """The status-code ipptool gets for `operation` on `target` (a printer's
+        name or "system") from the namespace, over TLS; with `output`, also
+        what ipptool wrote."""
+        login = f"owner:{password}@" if password else ""
+        path = "/ipp/system" if target == "system" else f"/ipp/print/{target}"
+        lines = [f"OPERATION {operation}", "GROUP operation-attributes-tag",
+                 "ATTR charset attributes-charset utf-8", "ATTR naturalLanguage attributes-natural-language en",
+                 f"ATTR uri {'system' if target == 'system' else 'printer'}-uri $uri",
+                 f"ATTR name requesting-user-name {user}"]
+        for group, attributes in sorted(groups.items(), key=lambda g: g[0] != "operation-attributes-tag"):
+            lines += [f"GROUP {group}"] * (group != "operation-attributes-tag")
+            lines += [f"ATTR {tag} {name} {appkit.ipp_value(tag, value)}" for tag, name, value in attributes]
+        lines += ["FILE $filename"] * (document is not None)
+        test = self.ws.join(f"{operation}-{next(TEST_NUMBERS)}.test")
+        with open(test, "w") as f:
+            f.write("{\n" + "\n".join(lines) + "\n}\n")
+        args = ["-f", document] if document else []
+        proc = self.ns.run("ipptool", "-T", "30", "-tv", *args, f"ipps://{login}{HOST}:{app.port}{path}", test)
+        m = re.search(r"status-code = ([\w-]+)", proc.stdout)
+        status = m.group(1) if m else f"no answer: {proc.stdout[-300:]} {proc.stderr[-300:]}"
+        return (status, proc.stdout) if output else status
+
+    def page_cut(self, app):
+        """The receipt printer's page-cut-default."""
+        _, out = self.ipp(app, "receipt", "Get-Printer-Attributes",
+                          {"operation-attributes-tag": [("keyword", "requested-attributes", "page-cut-default")]},
+                          output=True)
+        return re.search(r"page-cut-default \(keyword\) = (\S+)", out).group(1)
+
+    def waiting_job(self, app):
+        """A job that waits on the stuck printer, sent from 127.0.0.1 by user "test"; its id."""
+        return appkit.print_job(self.ws, app.uri("stuck"), self.raw, "application/vnd.talvero-escpos")
+
+    def test_administration(self):
+        job = {name: self.waiting_job(app) for name, app in self.apps.items()}
+        cases = [  # what, the operation (or web page), target, attributes
+            ("Set-Printer-Attributes", "receipt", {"printer-attributes-tag": [("keyword", "page-cut-default", "feed")]}),
+            ("Disable-Printer", "spare", {}),
+            ("Create-Printer", "system", {"operation-attributes-tag": [
+                ("keyword", "printer-service-type", "print"), ("keyword", "smi55357-driver", "talvero_tlv031"),
+                ("uri", "smi55357-device-uri", "socket://127.0.0.1:9")],
+                "printer-attributes-tag": [("name", "printer-name", "intruder")]}),
+            ("Cancel-Job", "stuck", None),
+        ]
+        for name, app in self.apps.items():
+            for operation, target, groups in cases:
+                with self.subTest(server=name, operation=operation):
+                    if groups is None:
+                        groups = {"operation-attributes-tag": [("integer", "job-id", job[name])]}
+                    self.assertEqual(self.ipp(app, target, operation, groups), "client-error-forbidden"
+                                     if name == "defaults" else "client-error-not-authenticated")
+                    if name == "remote":
+                        self.assertEqual(self.ipp(app, target, operation, groups, password=PASSWORD), "successful-ok")
+        remote = self.apps["remote"]
+        self.assertEqual(self.page_cut(remote), "feed")
+        self.assertIn("intruder", remote.cli("printers"))
+        self.assertNotIn("intruder", self.apps["defaults"].cli("printers"))
+        _, listing = self.ipp(remote, "system", "Get-System-Attributes", {}, output=True)
+        printer_id = int(re.search(r"printer-id=(\d+)[^}]*printer-name=intruder", listing).group(1))
+        delete = {"operation-attributes-tag": [("integer", "printer-id", printer_id)]}
+        self.assertEqual(self.ipp(self.apps["defaults"], "system", "Delete-Printer", delete), "client-error-forbidden")
+        self.assertEqual(self.ipp(remote, "system", "Delete-Printer", delete), "client-error-not-authenticated")
+        self.assertEqual(self.ipp(remote, "system", "Delete-Printer", delete, password=PASSWORD), "successful-ok")
+        self.assertNotIn("intruder", remote.cli("printers"))
+
+    def test_web_pages(self):
+        for name, app in self.apps.items():
+            for path, form in (("/receipt/printing", {"page-cut": "feed"}), ("/security", None),
+                               ("/addprinter", None)):
+                with self.subTest(server=name, page=path):
+                    self.assertEqual(self.web(app, path, scheme="http")[0], 301, "plain HTTP is not sent to TLS")
+                    status, _ = self.web(app, path, form=form, method="GET")
+                    self.assertEqual(status, 403 if name == "defaults" else 401)
+                    status, _ = self.web(app, path, password="wrong")
+                    self.assertEqual(status, 403 if name == "defaults" else 401)
+                    if name == "remote":
+                        status, page = self.web(app, path, password=PASSWORD, form=form)
+                        self.assertEqual(status, 200, page[-500:])
+        self.assertEqual(self.page_cut(self.apps["defaults"]), "cut")
+
+    def test_printing_and_own_jobs(self):
+        drawer = {"job-attributes-tag": [("keyword", "cash-drawer", "drawer-1"),
+                                         ("keyword", "cash-drawer-open", "before-printing")],
+                  "operation-attributes-tag": [("mimeMediaType", "document-format", "image/pwg-raster")]}
+        for name, app in self.apps.items():
+            with self.subTest(server=name):
+                number = self.vp.job_count() + 1
+                self.assertEqual(self.ipp(app, "receipt", "Print-Job", drawer, user="alice", document=self.page),
+                                 "successful-ok")
+                remote_kicks = [c for c in self.vp.wait_job(number).commands if c.name == "ESC p"]
+                appkit.print_job(self.ws, app.uri("receipt"), self.page, "image/pwg-raster",
+                                 drawer["job-attributes-tag"])
+                local_kicks = [c for c in self.vp.wait_job(number + 1).commands if c.name == "ESC p"]
+                self.assertEqual((len(remote_kicks), len(local_kicks)), (0, 1))
+                cancel = {"operation-attributes-tag": [("integer", "job-id", self.waiting_job(app))]}
+                self.assertEqual(self.ipp(app, "stuck", "Cancel-Job", cancel, user="test"), "successful-ok")
+
+
+def set_password(app):
+    """Sets the access password on the Security page, from 127.0.0.1, with no login asked."""
+    def ask(method, body=None):
+        c = http.client.HTTPConnection("127.0.0.1", app.port, timeout=30)
+        c.request(method, "/security", body, {"Host": f"localhost:{app.port}",
+                                              "Content-Type": "application/x-www-form-urlencoded"})
+        r = c.getresponse()
+        answer = r.status, r.read().decode(errors="replace")
+        c.close()
+        return answer
+    status, page = ask("GET")
+    token = re.search(r'name="session" value="([^"]+)"', page)
+    assert status == 200 and token, f"the owner on 127.0.0.1 gets no Security form: {status} {page[-300:]}"
+    form = {"session": token.group(1), "new_password": PASSWORD, "new_password2": PASSWORD}
+    status, page = ask("POST", urllib.parse.urlencode(form))
+    assert status == 200 and "Password changed" in page, f"password not set: {page[-500:]}"
+
+
+if __name__ == "__main__":
+    if os.geteuid() != 0 or shutil.which("ip") is None:
+        print("SKIPPED: the network namespace needs root and ip (iproute2)")
+        sys.exit(appkit.SKIP)
+    sys.exit(appkit.main(__doc__.splitlines()[0]))
