@@ -19,7 +19,6 @@ talks to them over plain HTTP/IPP and over TLS.
 
 Where network namespaces cannot be made (not root, no `ip`), it skips.
 """
-import atexit
 import http.client
 import itertools
 import json
@@ -34,9 +33,9 @@ import urllib.parse
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import appkit  # noqa: E402
+from netns import HOST, CLIENT, Namespace  # noqa: E402
 from appkit import kit  # noqa: E402
 
-HOST, CLIENT = "198.51.100.1", "198.51.100.2"
 PASSWORD = "Till-Drawer-42"
 TEST_NUMBERS = itertools.count()
 MEDIA = "om_80x297mm_80x297mm"
@@ -66,39 +65,6 @@ print(json.dumps([status, page]))
 """
 
 
-class Namespace:
-    """A network namespace with a veth pair: HOST on the host's end, CLIENT inside."""
-
-    def __init__(self):
-        self.name, self.link = f"tlvsec{os.getpid()}", f"tlv{os.getpid() % 10**8}"
-
-    def create(self):
-        """Makes it; returns None, or why it cannot be made."""
-        if os.geteuid() != 0:
-            return "network namespaces need root"
-        steps = [["netns", "add", self.name], ["link", "add", self.link, "type", "veth", "peer", "name", "peer0"],
-                 ["link", "set", "peer0", "netns", self.name], ["addr", "add", f"{HOST}/24", "dev", self.link],
-                 ["link", "set", self.link, "up"], ["-n", self.name, "addr", "add", f"{CLIENT}/24", "dev", "peer0"],
-                 ["-n", self.name, "link", "set", "peer0", "up"], ["-n", self.name, "link", "set", "lo", "up"]]
-        for step in steps:
-            try:
-                proc = subprocess.run(["ip", *step], capture_output=True, text=True, timeout=30)
-            except FileNotFoundError:
-                return "no ip command (iproute2)"
-            if proc.returncode != 0:
-                self.remove()
-                return f"ip {' '.join(step)}: {proc.stderr.strip()}"
-        return None
-
-    def remove(self):
-        subprocess.run(["ip", "netns", "del", self.name], capture_output=True)
-        subprocess.run(["ip", "link", "del", self.link], capture_output=True)
-
-    def run(self, *cmd, timeout=60):
-        return subprocess.run(["ip", "netns", "exec", self.name, *cmd], capture_output=True, text=True,
-                              timeout=timeout)
-
-
 class FromAnotherAddress(kit.ChainTestCase):
     workspace_name = "security"
 
@@ -109,7 +75,6 @@ class FromAnotherAddress(kit.ChainTestCase):
         if why:
             raise unittest.SkipTest(f"no network namespace: {why}")
         cls.addClassCleanup(cls.ns.remove)
-        atexit.register(cls.ns.remove)  # also after an interrupt
         cls.vp = appkit.VirtualPrinter(cls.ws, "vp")
         cls.addClassCleanup(cls.vp.stop)
         cls.apps = {}
