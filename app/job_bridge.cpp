@@ -114,6 +114,10 @@ bool bridgeEndPage(BridgeJob& job, std::string& why) {
     reportAllocationFailure(job.raster);
     return false;
   }
+  if (job.raster.failed) {
+    why = "its rows are too wide for the printer's commands";
+    return false;
+  }
   job.out.flush();  // the page reaches the printer now, not at the end of the job
   return true;
 }

@@ -302,3 +302,25 @@ Made runMonoPipeline(PageWork& work, PagePlanes& made) {
   made = {plane, nullptr, header.cupsWidth, header.cupsHeight, header.cupsBytesPerLine};
   return Made::Page;
 }
+
+PlaneShape planeShape(const PageWork& work, bool colourPlanes) {
+  const JobContext& job = work.job;
+  cups_page_header_t header = work.header;
+  // The same header changes as the stages above, in their order.
+  uint32_t rowBytes = colourPlanes ? header.cupsBytesPerLine / 4 : header.cupsBytesPerLine;
+  const Reduction* reduction = reductionFor(job.settings.PageSize);
+  if (reduction != nullptr && (colourPlanes || job.model.monoScale)) {
+    reduceHeader(header, rowBytes, reduction->divisor);
+    rowBytes = header.cupsBytesPerLine;
+  }
+  int32_t rotation = job.settings.Rotation;
+  if (rotation == 1 || rotation == 3) {
+    quarterTurnHeader(header);
+    rowBytes = header.cupsBytesPerLine;
+  }
+  if ((colourPlanes || !job.model.compact) && wantsFocus(job, header)) {
+    rowBytes = focusWidth(job.Focus, rotation, header.cupsBytesPerLine);
+    focusHeader(header, rowBytes);
+  }
+  return {header.cupsWidth, rowBytes};
+}
