@@ -1,4 +1,5 @@
-// The drivers of the Printer Application: the model table as PAPPL drivers.
+// The drivers of the Printer Application: the model table as PAPPL drivers,
+// two per model, for a printer loaded with an 80 mm or a 58 mm roll.
 // Every model prints at 203 dpi on 58 and 80 mm rolls (and the PPD's reduced
 // A4 and Letter pages and fixed-length tickets); two-colour models print in
 // black and red or in black; each model offers the options of its PPD as
@@ -12,54 +13,108 @@
 
 #include "app/job_options.h"
 #include "app/system.h"
-#include "filter/model_table.h"
+#include "core/model_table.h"
 
 namespace {
 
 constexpr int kResolution = 203;
-// Printer-ready ESC/POS bytes, sent to the printer unchanged.
-constexpr char kRawFormat[] = "application/vnd.talvero-escpos";
 constexpr char kDriverPrefix[] = "talvero_tlv";
+// The driver of a printer loaded with a 58 mm roll ends in this; the plain
+// name is the 80 mm roll's.
+constexpr char kNarrowSuffix[] = "_58mm";
+// The media sizes of the two rolls (mediaSizes()).
+constexpr size_t kWideRoll = 0;
+constexpr size_t kNarrowRoll = 2;
 
-// "talvero_tlv031" for model 31.
-std::string driverName(int32_t model) {
+// A driver: a model and the roll it starts with.
+struct DriverChoice {
+  const ModelRow* model = nullptr;
+  bool narrowRoll = false;
+};
+
+// "talvero_tlv031" for model 31 on 80 mm, "talvero_tlv031_58mm" on 58 mm.
+std::string driverName(int32_t model, bool narrowRoll) {
   char name[32];
-  std::snprintf(name, sizeof name, "%s%03d", kDriverPrefix, model);
+  std::snprintf(name, sizeof name, "%s%03d%s", kDriverPrefix, model, narrowRoll ? kNarrowSuffix : "");
   return name;
 }
 
 // "Talvero TLV-31" for model 31.
 std::string modelName(int32_t model) { return "Talvero TLV-" + std::to_string(model); }
 
-// The model row of a driver name, or nullptr.
-const ModelRow* modelOfDriver(const char* name) {
-  size_t prefix = sizeof kDriverPrefix - 1;
-  if (name == nullptr || std::strncmp(name, kDriverPrefix, prefix) != 0) return nullptr;
-  const ModelRow* row = findModel(std::atoi(name + prefix));
-  return row != nullptr && driverName(row->model) == name ? row : nullptr;
+// "Talvero TLV-31, black and red, 80 mm roll".
+std::string driverDescription(const ModelRow& model, bool narrowRoll) {
+  return modelName(model.model) + (model.twoColour ? ", black and red, " : ", black, ") +
+         (narrowRoll ? "58" : "80") + " mm roll";
 }
 
-void setMedia(pappl_pr_driver_data_t& data) {
+// The model and roll of a driver name; no model for a name of no driver.
+DriverChoice driverOf(const char* name) {
+  size_t prefix = sizeof kDriverPrefix - 1;
+  if (name == nullptr || std::strncmp(name, kDriverPrefix, prefix) != 0) return {};
+  const ModelRow* row = findModel(std::atoi(name + prefix));
+  for (bool narrow : {false, true}) {
+    if (row != nullptr && driverName(row->model, narrow) == name) return {row, narrow};
+  }
+  return {};
+}
+
+// A media collection of `size` with its side margins, from the roll.
+pappl_media_col_t mediaCol(const MediaSize& size, const char* source, const char* type) {
+  pappl_media_col_t media{};
+  std::snprintf(media.size_name, sizeof media.size_name, "%s", size.name);
+  media.size_width = size.width;
+  media.size_length = size.length;
+  media.left_margin = media.right_margin = size.sideMargin;
+  std::snprintf(media.source, sizeof media.source, "%s", source);
+  std::snprintf(media.type, sizeof media.type, "%s", type);
+  media.tracking = PAPPL_MEDIA_TRACKING_CONTINUOUS;
+  return media;
+}
+
+// The media size of a PWG name, or nullptr.
+const MediaSize* mediaSizeNamed(const char* name) {
+  for (const MediaSize& size : mediaSizes()) {
+    if (std::strcmp(size.name, name) == 0) return &size;
+  }
+  return nullptr;
+}
+
+// The sizes offered, the roll's as ready and default media. PAPPL gives every
+// size of media-col-database the same side margins, the 80 mm roll's (the
+// narrowest); ready and default media carry their own.
+void setMedia(pappl_pr_driver_data_t& data, bool narrowRoll) {
   std::span<const MediaSize> sizes = mediaSizes();
-  data.num_media = static_cast<int>(sizes.size());
-  for (size_t i = 0; i < sizes.size(); ++i) data.media[i] = sizes[i].name;
-  data.left_right = sizes[0].sideMargin;
+  data.num_media = 0;
+  for (const MediaSize& size : sizes) {
+    if (size.offered) data.media[data.num_media++] = size.name;
+  }
+  data.left_right = sizes[kWideRoll].sideMargin;
   data.bottom_top = 0;
   data.num_source = 1;
   data.source[0] = "main-roll";
   data.num_type = 1;
   data.type[0] = "continuous";
   data.tracking_supported = PAPPL_MEDIA_TRACKING_CONTINUOUS;
+  data.media_default = mediaCol(sizes[narrowRoll ? kNarrowRoll : kWideRoll], data.source[0], data.type[0]);
+  data.media_ready[0] = data.media_default;
+}
 
-  pappl_media_col_t& media = data.media_default;
-  std::snprintf(media.size_name, sizeof media.size_name, "%s", sizes[0].name);
-  media.size_width = sizes[0].width;
-  media.size_length = sizes[0].length;
-  media.left_margin = media.right_margin = sizes[0].sideMargin;
-  std::snprintf(media.source, sizeof media.source, "%s", data.source[0]);
-  std::snprintf(media.type, sizeof media.type, "%s", data.type[0]);
-  media.tracking = PAPPL_MEDIA_TRACKING_CONTINUOUS;
-  data.media_ready[0] = media;
+// Gives the printer's ready media its own side margins, which PAPPL's media
+// page and Set-Printer-Attributes replace by the 80 mm roll's; PAPPL makes
+// the ready roll the default media as well.
+void settleReadyMargins(pappl_printer_t* printer, void*) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  pappl_media_col_t& ready = data.media_ready[0];
+  const MediaSize* size = mediaSizeNamed(ready.size_name);
+  if (size == nullptr || (ready.left_margin == size->sideMargin && ready.right_margin == size->sideMargin &&
+                          ready.top_margin == 0 && ready.bottom_margin == 0)) {
+    return;
+  }
+  ready.left_margin = ready.right_margin = size->sideMargin;
+  ready.top_margin = ready.bottom_margin = 0;
+  papplPrinterSetReadyMedia(printer, data.num_source, data.media_ready);
 }
 
 // "name-supported" and "name-default" of one vendor option.
@@ -100,14 +155,20 @@ std::vector<pappl_pr_driver_t> talveroDrivers() {
   // The names and descriptions stay alive for the whole run.
   static std::vector<std::string> names, descriptions;
   std::vector<pappl_pr_driver_t> drivers;
-  names.reserve(ModelTable.size());
-  descriptions.reserve(ModelTable.size());
+  names.reserve(2 * ModelTable.size());
+  descriptions.reserve(2 * ModelTable.size());
   for (const ModelRow& row : ModelTable) {
-    names.push_back(driverName(row.model));
-    descriptions.push_back(modelName(row.model));
-    drivers.push_back({names.back().c_str(), descriptions.back().c_str(), nullptr, nullptr});
+    for (bool narrow : {false, true}) {
+      names.push_back(driverName(row.model, narrow));
+      descriptions.push_back(driverDescription(row, narrow));
+      drivers.push_back({names.back().c_str(), descriptions.back().c_str(), nullptr, nullptr});
+    }
   }
   return drivers;
+}
+
+void settleRollMargins(pappl_system_t* system) {
+  papplSystemIteratePrinters(system, settleReadyMargins, nullptr);
 }
 
 bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri, const char*,
@@ -121,7 +182,8 @@ bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const
              deviceUri);
     return false;
   }
-  const ModelRow* model = modelOfDriver(driverName);
+  DriverChoice driver = driverOf(driverName);
+  const ModelRow* model = driver.model;
   if (model == nullptr) {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver \"%s\".", driverName ? driverName : "(null)");
     return false;
@@ -133,7 +195,7 @@ bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const
   data->rendpage_cb = talveroEndPage;
   data->rendjob_cb = talveroEndJob;
   data->printfile_cb = talveroPrintRaw;
-  data->format = kRawFormat;  // PAPPL compares every job's format with it: never nullptr
+  data->format = kPrinterReadyFormat;  // PAPPL compares every job's format with it: never nullptr
   data->status_cb = talveroStatusCallback;
 
   std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", modelName(model->model).c_str());
@@ -147,23 +209,22 @@ bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const
   data->duplex = PAPPL_DUPLEX_NONE;
 
   // The page's dots are separated here, not by PAPPL: 8-bit pages only, in
-  // grey or colour for every model (PAPPL passes PWG raster on unconverted;
-  // a black-only model prints colours as black, as the prefilter does).
+  // grey or colour for every model (PAPPL passes PWG raster on unconverted).
+  // A black-only model prints colours in black, red solid, as the prefilter
+  // does; only from a colour page can it tell red from grey, so it, too,
+  // says it takes colour (PAPPL takes colour raster only from a printer that
+  // offers print-color-mode color; CUPS renders colour pages only for a
+  // colour printer, and defaults it to colour for print-color-mode auto).
   data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8 | PAPPL_PWG_RASTER_TYPE_SRGB_8;
-  if (model->twoColour) {
-    data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
-    data->color_default = PAPPL_COLOR_MODE_COLOR;
-    data->ppm_color = data->ppm;  // PAPPL's sign of a colour printer (color-supported)
-  } else {
-    data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME;
-    data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
-  }
+  data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
+  data->color_default = model->twoColour ? PAPPL_COLOR_MODE_COLOR : PAPPL_COLOR_MODE_AUTO;
+  data->ppm_color = data->ppm;  // PAPPL's sign of a colour printer (color-supported)
   data->num_resolution = 1;
   data->x_resolution[0] = data->y_resolution[0] = kResolution;
   data->x_default = data->y_default = kResolution;
   if (model->profile == Profile::Full && model->pageEnd == PageEnd::Cut) data->finishings = PAPPL_FINISHINGS_TRIM;
 
-  setMedia(*data);
+  setMedia(*data, driver.narrowRoll);
   *attrs = ippNew();
   setVendorOptions(*data, *attrs, *model);
   return true;

@@ -1,11 +1,16 @@
-// The Printer Application's drivers: one per model of the model table, named
-// talvero_tlvNNN ("Talvero TLV-NN"), and the PAPPL callbacks that print and
-// ask the printer for its paper state.
+// The Printer Application's drivers: two per model of the model table,
+// talvero_tlvNNN ("Talvero TLV-NN, black and red, 80 mm roll") and
+// talvero_tlvNNN_58mm (the same on a 58 mm roll), and the PAPPL callbacks
+// that print and ask the printer for its paper state.
 #pragma once
 
 #include <vector>
 
 #include <pappl/pappl.h>
+
+// Printer-ready ESC/POS bytes, sent to the printer unchanged; filters that
+// print on their own (PNG, JPEG) convert to it.
+constexpr char kPrinterReadyFormat[] = "application/vnd.talvero-escpos";
 
 // The driver list for papplMainloop; the strings live as long as the process.
 std::vector<pappl_pr_driver_t> talveroDrivers();
@@ -17,6 +22,15 @@ std::vector<pappl_pr_driver_t> talveroDrivers();
 bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
                            const char* deviceId, pappl_pr_driver_data_t* data, ipp_t** attrs,
                            void* context);
+
+// Gives each printer's ready (and so default) media the side margins of its
+// size; PAPPL's media page and Set-Printer-Attributes give every size the
+// 80 mm roll's.
+void settleRollMargins(pappl_system_t* system);
+
+// Takes PNG and JPEG jobs from PAPPL's image filter (image_job.cpp): call
+// before the printers are created.
+void addImageFilters(pappl_system_t* system);
 
 // Raster job callbacks (print_job.cpp).
 bool talveroStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);

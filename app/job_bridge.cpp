@@ -9,9 +9,10 @@
 #include <span>
 #include <vector>
 
-#include "filter/device.h"
-#include "filter/raster_job.h"
-#include "prefilter/raster_format.h"
+#include "app/page_width.h"
+#include "image/raster_format.h"
+#include "job/device.h"
+#include "job/raster_job.h"
 
 struct BridgeJob {
   BridgeJob(const JobSettings& settings, bool planes, OutputSink::Writer writer, void* context,
@@ -30,7 +31,9 @@ struct BridgeJob {
   uint32_t pageRows = 0;
   std::vector<Rgb> pixels;
   uint32_t nextRow = 0;
+  uint32_t ditherX0 = 0;  // puts the head's centred window in the filter path's dither phase
   bool pageOpen = false;
+  std::string widthNotice;  // marks the last page lost to the head's width
 };
 
 void BridgeJobDeleter::operator()(BridgeJob* job) const {
@@ -51,6 +54,28 @@ void putBlankRows(BridgeJob& job, uint32_t end) {
   for (; job.nextRow < end && !job.raster.failed; ++job.nextRow) {
     if (uint8_t* row = nextPlaneRow(job)) std::memset(row, 0, job.planeRowBytes);
   }
+}
+
+// Cuts the page down to the print head's width (page_width.h) once all its
+// rows are in; says in widthNotice what marks did not fit.
+void fitPageToHead(BridgeJob& job) {
+  cups_page_header_t& page = job.raster.work.header;
+  const uint32_t target = printableWidth(page.cupsWidth, page.HWResolution[0]);
+  if (page.cupsWidth <= target || job.raster.rowsStored == 0) return;
+  const uint32_t bands = page.cupsBytesPerLine / ((page.cupsWidth + 7) / 8);
+  uint8_t* rows = job.raster.work.buffers.page.data();
+  uint32_t first = 0, end = 0;
+  inkedColumns(rows, job.raster.rowsStored, bands, page.cupsWidth, first, end);
+  CropWindow window = chooseWindow(page.cupsWidth, target, first, end);
+  cropRows(rows, job.raster.rowsStored, bands, page.cupsWidth, window);
+  if (window.lostLeft + window.lostRight > 0) {
+    job.widthNotice = "marks " + std::to_string(end - first) + " dots wide do not fit the " +
+                      std::to_string(target) + "-dot print head; " + std::to_string(window.lostLeft) +
+                      " dots at the left and " + std::to_string(window.lostRight) +
+                      " at the right are not printed";
+  }
+  page.cupsWidth = window.width;
+  page.cupsBytesPerLine = bands * ((window.width + 7) / 8);
 }
 
 }  // namespace
@@ -83,6 +108,10 @@ bool bridgeStartPage(BridgeJob& job, const cups_page_header2_t& header, std::str
   job.pageRows = page.cupsHeight;
   job.pixels.assign(header.cupsWidth, Rgb{});
   job.nextRow = 0;
+  // The filter path dithers the head's window from its first column; so
+  // does the bridge when the crop rule keeps the centred window.
+  const uint32_t head = printableWidth(header.cupsWidth, header.HWResolution[0]);
+  job.ditherX0 = header.cupsWidth > head ? (8 - (header.cupsWidth - head) / 2 % 8) % 8 : 0;
   job.pageOpen = true;
   return true;
 }
@@ -93,7 +122,7 @@ void bridgeWriteLine(BridgeJob& job, uint32_t y, const uint8_t* line) {
   uint8_t* row = job.raster.failed ? nullptr : nextPlaneRow(job);
   if (row == nullptr) return;
   decodeRow(job.layout, std::span<const uint8_t>(line, job.input.cupsBytesPerLine), job.pixels);
-  encodeRow(job.pixels, y, job.colourPlanes, std::span<uint8_t>(row, job.planeRowBytes));
+  encodeRow(job.pixels, y, job.colourPlanes, std::span<uint8_t>(row, job.planeRowBytes), job.ditherX0);
   ++job.nextRow;
 }
 
@@ -109,6 +138,8 @@ bool bridgeEndPage(BridgeJob& job, std::string& why) {
     job.raster.failed = true;
     return false;
   }
+  job.widthNotice.clear();
+  if (!job.raster.failed) fitPageToHead(job);
   if (job.raster.failed || !finishRasterPage(job.raster)) {
     why = "out of memory";
     reportAllocationFailure(job.raster);
@@ -120,6 +151,10 @@ bool bridgeEndPage(BridgeJob& job, std::string& why) {
   }
   job.out.flush();  // the page reaches the printer now, not at the end of the job
   return true;
+}
+
+const std::string& bridgeWidthNotice(const BridgeJob& job) {
+  return job.widthNotice;
 }
 
 BridgeResult bridgeEndJob(BridgeJobPtr job) {

@@ -16,9 +16,9 @@
 
 #include <cups/raster.h>
 
-#include "filter/diagnostics.h"
-#include "filter/settings.h"
-#include "output/stream.h"
+#include "core/diagnostics.h"
+#include "core/settings.h"
+#include "core/output_sink.h"
 
 struct BridgeJob;
 
@@ -51,12 +51,18 @@ bool bridgeStartPage(BridgeJob& job, const cups_page_header2_t& header, std::str
 // buffer grows with the rows received, whatever height the header claims.
 void bridgeWriteLine(BridgeJob& job, uint32_t y, const uint8_t* line);
 
-// Prints the page: trims it, counts it, kicks the drawer before the first
-// page if so set, runs its pipeline and writers, sends its feed or cut, and
-// hands the bytes to the writer. False, with the reason in `why`, when the
-// page's rows ended before its last one (nothing of it is printed) or a
-// buffer could not be allocated; the job stops there.
+// Prints the page: cuts it to the print head's width (page_width.h), trims
+// it, counts it, kicks the drawer before the first page if so set, runs its
+// pipeline and writers, sends its feed or cut, and hands the bytes to the
+// writer. False, with the reason in `why`, when the page's rows ended
+// before its last one (nothing of it is printed), its rows are too wide for
+// the printer's commands, or a buffer could not be allocated; the job stops
+// there.
 bool bridgeEndPage(BridgeJob& job, std::string& why);
+
+// What the last page lost to the print head's width, in words ("marks 600
+// dots wide do not fit ..."); empty when every mark was printed.
+const std::string& bridgeWidthNotice(const BridgeJob& job);
 
 // Ends the job on the printer (final feed, drawer kick after printing) and
 // hands the last bytes to the writer.

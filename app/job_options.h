@@ -10,8 +10,8 @@
 #include <span>
 #include <string>
 
-#include "filter/model_table.h"
-#include "filter/settings.h"
+#include "core/model_table.h"
+#include "core/settings.h"
 
 // One choice: its IPP keyword (nullptr for an integer option, whose IPP value
 // is the number itself), its ChoiceNumber and the PPD's text for it.
@@ -48,9 +48,13 @@ struct MediaSize {
   int width;           // hundredths of millimetres
   int length;
   int sideMargin;      // left and right unprintable strips, hundredths of millimetres
+  bool offered;        // offered over IPP (see mediaSizes)
 };
 
-// The PPD's paper sizes; the first is the default.
+// The PPD's paper sizes; the first is the default. The app offers all but
+// the "at one half" sizes, which to an IPP client are the same A4 and
+// Letter pages as the "at one third" ones (a client names the page it sends,
+// not how the printer reduces it).
 std::span<const MediaSize> mediaSizes();
 
 // The PageSize ChoiceNumber for a job's media: by name, else by size (within

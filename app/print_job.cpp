@@ -14,7 +14,7 @@
 #include "app/job_bridge.h"
 #include "app/job_options.h"
 #include "app/messages.h"
-#include "filter/model_table.h"
+#include "core/model_table.h"
 
 namespace {
 
@@ -134,6 +134,10 @@ bool talveroEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* devic
   std::string why;
   bool printed = bridgeEndPage(*appJob->bridge, why);
   papplDeviceFlush(device);
+  if (const std::string& notice = bridgeWidthNotice(*appJob->bridge); !notice.empty()) {
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Page %u: %s.", page, notice.c_str());
+    papplJobSetMessage(job, "Page %u: %s.", page, notice.c_str());
+  }
   if (!printed) setJobProblem(job, "Page " + std::to_string(page) + " not printed: " + why);
   return printed;
 }

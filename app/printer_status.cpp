@@ -4,8 +4,13 @@
 // of its own (paper_status.h); a usb:// printer reports paper out through
 // the port status PAPPL reads. A printer that does not answer leaves the
 // reasons as they were.
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
-#include <ctime>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 #include "app/driver.h"
 #include "app/paper_status.h"
@@ -59,15 +64,56 @@ void updatePaperState(pappl_printer_t* printer) {
   }
 }
 
-// Timer callback: the paper check after a job, for the printer whose id is
-// the data; runs once.
-bool checkAfterJob(pappl_system_t* system, void* data) {
-  int* id = static_cast<int*>(data);
-  pappl_printer_t* printer = papplSystemFindPrinter(system, nullptr, *id, nullptr);
-  if (printer != nullptr && papplPrinterGetState(printer) != IPP_PSTATE_PROCESSING) updatePaperState(printer);
-  delete id;
-  return false;
-}
+// The paper checks a second after each job, on a thread of their own: PAPPL
+// runs its timer callbacks holding the system's lock, and a check takes the
+// printer's lock and waits for the printer's answer. The thread holds no
+// PAPPL lock between checks; it lives as long as the process.
+class AfterJobChecks {
+ public:
+  // Queues a check of printer `id` a second from now (once per printer).
+  void add(pappl_system_t* system, int id) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!started_) std::thread([this] { run(); }).detach();
+    started_ = true;
+    system_ = system;
+    if (std::find_if(due_.begin(), due_.end(), [id](const Due& d) { return d.id == id; }) != due_.end()) return;
+    due_.push_back({id, std::chrono::steady_clock::now() + std::chrono::seconds(1)});
+    wake_.notify_one();
+  }
+
+ private:
+  struct Due {
+    int id;
+    std::chrono::steady_clock::time_point at;
+  };
+
+  // Runs each check when it is due, one at a time, for ever.
+  [[noreturn]] void run() {
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+      wake_.wait(hold, [this] { return !due_.empty(); });
+      Due next = due_.front();
+      if (wake_.wait_until(hold, next.at) != std::cv_status::timeout) continue;
+      due_.pop_front();
+      pappl_system_t* system = system_;
+      hold.unlock();
+      check(system, next.id);
+      hold.lock();
+    }
+  }
+
+  static void check(pappl_system_t* system, int id) {
+    if (!papplSystemIsRunning(system)) return;
+    pappl_printer_t* printer = papplSystemFindPrinter(system, nullptr, id, nullptr);
+    if (printer != nullptr && papplPrinterGetState(printer) != IPP_PSTATE_PROCESSING) updatePaperState(printer);
+  }
+
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::deque<Due> due_;
+  pappl_system_t* system_ = nullptr;
+  bool started_ = false;
+};
 
 }  // namespace
 
@@ -77,8 +123,6 @@ bool talveroStatusCallback(pappl_printer_t* printer) {
 }
 
 void checkPaperAfterJob(pappl_printer_t* printer) {
-  auto* id = new int(papplPrinterGetID(printer));
-  if (!papplSystemAddTimerCallback(papplPrinterGetSystem(printer), time(nullptr) + 1, 1, checkAfterJob, id)) {
-    delete id;
-  }
+  static auto* checks = new AfterJobChecks;  // never destroyed: its thread runs until the process ends
+  checks->add(papplPrinterGetSystem(printer), papplPrinterGetID(printer));
 }

@@ -65,8 +65,10 @@ pappl_loglevel_t logLevelOf(const char* name) {
   return PAPPL_LOGLEVEL_INFO;
 }
 
-// Saves the system's state to its state file (the callback's data).
+// Saves the system's state to its state file (the callback's data), each
+// printer's ready roll with its own margins.
 bool saveState(pappl_system_t* system, void* data) {
+  settleRollMargins(system);
   return papplSystemSaveState(system, static_cast<const std::string*>(data)->c_str());
 }
 
@@ -156,6 +158,7 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
     return nullptr;
   }
   applyAccessSettings(system, setup->access);
+  addImageFilters(system);
   papplSystemSetFooterHTML(system, (std::string("Talvero receipt printers, driver ") + kVersion).c_str());
   papplSystemSetPrinterDrivers(system, static_cast<int>(setup->drivers.size()), setup->drivers.data(), nullptr,
                                addMessagesPage, talveroDriverCallback, setup);

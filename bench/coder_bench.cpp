@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "output/compress.h"
-#include "output/stream.h"
-#include "prefilter/raster_format.h"
-#include "prefilter/separate.h"
+#include "core/output_sink.h"
+#include "image/raster_format.h"
+#include "image/separate.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <csignal>
 
-#include "filter/device.h"
+#include "job/device.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // sequence (720 bytes 00, ESC @) and ends the process with status 0.
 #pragma once
 
-#include "output/stream.h"
+#include "core/output_sink.h"
 
 // Installs cancelJob as the SIGTERM handler for the job writing to `out`,
 // ignores SIGPIPE (a failed write is reported instead), then sends ESC @

@@ -1,5 +1,5 @@
 // rastertoTalvero: CUPS filter for Talvero ESC/POS receipt printers.
-#include "filter/job.h"
+#include "filter/filter_job.h"
 
 int main(int argc, char* argv[]) {
   // The job's printer output, to standard output. It lives as long as the

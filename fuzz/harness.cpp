@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "filter/job.h"
+#include "filter/filter_job.h"
 #include "tools/preview/decode.h"
 
 namespace fuzz {

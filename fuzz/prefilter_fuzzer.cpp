@@ -21,7 +21,7 @@
 
 #include "fuzz/harness.h"
 #include "prefilter/color_model.h"
-#include "prefilter/raster_format.h"
+#include "image/raster_format.h"
 
 namespace {
 

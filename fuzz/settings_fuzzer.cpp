@@ -12,7 +12,7 @@
 
 #include <cups/ppd.h>
 
-#include "filter/settings.h"
+#include "core/settings.h"
 #include "fuzz/harness.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/settings.h"
+#include "core/settings.h"
 #include "fuzz/harness.h"
 
 namespace {

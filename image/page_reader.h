@@ -7,7 +7,7 @@
 
 #include <cups/raster.h>
 
-#include "filter/diagnostics.h"
+#include "core/diagnostics.h"
 
 constexpr int kPageReady = 0;
 constexpr int kPageBlank = -1;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "output/stream.h"
+#include "core/output_sink.h"
 
 // Codes `length` bytes from `data` straight onto `sink`.
 void CompressData(OutputSink& sink, const uint8_t* data, uint32_t length);

@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "filter/diagnostics.h"
-#include "output/stream.h"
+#include "core/diagnostics.h"
+#include "core/output_sink.h"
 
 // Colour byte of the store command: the first colour (black) and the second.
 constexpr uint8_t kFirstColour = 0x31;   // '1'

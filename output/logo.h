@@ -11,9 +11,9 @@
 #include <array>
 #include <cstdint>
 
-#include "filter/model_table.h"
-#include "filter/settings.h"
-#include "output/stream.h"
+#include "core/model_table.h"
+#include "core/settings.h"
+#include "core/output_sink.h"
 
 // Where logo blocks go around the page or text, from LogoPosition.
 struct LogoPlacement {

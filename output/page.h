@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "filter/job_context.h"
+#include "core/job_context.h"
 
 // A page as a pipeline made it, ready for the writers: one plane (monochrome)
 // or two planes of equal size (black and the second colour), each `height`

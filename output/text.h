@@ -2,7 +2,7 @@
 // optional stored logo before and/or after them.
 #pragma once
 
-#include "filter/job_context.h"
+#include "core/job_context.h"
 
 // Streams the file open on `fd` to the job's printer in chunks of 1024
 // bytes. Returns 0, or the errno of a read that failed (the job stops there).

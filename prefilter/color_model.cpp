@@ -9,7 +9,7 @@
 #include <cups/cups.h>
 #include <cups/ppd.h>
 
-#include "filter/numbered_choice.h"
+#include "core/numbered_choice.h"
 
 bool readColorModel(const char* ppdPath, const char* options, int& choice, std::string& why) {
   if (ppdPath == nullptr || *ppdPath == '\0') {

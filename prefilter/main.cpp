@@ -31,7 +31,7 @@
 #include <cups/raster.h>
 
 #include "prefilter/color_model.h"
-#include "prefilter/raster_format.h"
+#include "image/raster_format.h"
 
 namespace {
 

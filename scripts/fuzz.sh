@@ -17,7 +17,7 @@ cd "$(dirname "$0")/.."
 build=${FUZZ_BUILD:-build-fuzz}
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-"job_fuzzer settings_fuzzer text_fuzzer compress_fuzzer preview_fuzzer prefilter_fuzzer"}
+targets=${*:-"job_fuzzer settings_fuzzer text_fuzzer compress_fuzzer preview_fuzzer prefilter_fuzzer image_fuzzer"}
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTALVERO_FUZZ=ON -DTALVERO_TESTS=OFF >/dev/null

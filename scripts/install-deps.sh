@@ -10,7 +10,7 @@ PACKAGES="
   g++ cmake make pkg-config
   libcups2-dev libcupsimage2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libpng-dev libpappl-dev libpam0g-dev
+  libpng-dev libjpeg-dev libpappl-dev libpam0g-dev
   cups cups-client cups-filters cups-ppdc cups-ipp-utils
   ghostscript poppler-utils
   python3 man-db

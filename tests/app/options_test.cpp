@@ -13,8 +13,8 @@
 #include <cups/ppd.h>
 
 #include "app/job_options.h"
-#include "filter/model_table.h"
-#include "filter/settings.h"
+#include "core/model_table.h"
+#include "core/settings.h"
 
 namespace {
 
@@ -114,6 +114,8 @@ TEST(OptionsTest, EveryModelOffersItsPpdOptionsAndSetsJobsUpAsTheFilter) {
           continue;
         }
         found = true;
+        // The side margins are the PPD's imageable area.
+        EXPECT_NEAR(media.sideMargin, size.left * 2540.0 / 72.0, 1.0) << media.name;
         Request request;
         request.media = media.name;
         expectSame(model, request, std::string("PageSize=") + size.name);

@@ -11,7 +11,7 @@
 
 #include "image/rotate.h"
 #include "output/compress.h"
-#include "output/stream.h"
+#include "core/output_sink.h"
 
 namespace {
 

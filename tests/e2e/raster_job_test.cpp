@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "filter/model_table.h"
+#include "core/model_table.h"
 #include "support.h"
 #include "tools/preview/receipt.h"
 

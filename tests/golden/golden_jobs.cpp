@@ -19,8 +19,8 @@
 
 #include <cups/ppd.h>
 
-#include "filter/model_table.h"
-#include "filter/settings.h"
+#include "core/model_table.h"
+#include "core/settings.h"
 #include "support.h"
 
 using namespace talvero_test;

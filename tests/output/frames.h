@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/job_context.h"
+#include "core/job_context.h"
 
 namespace talvero_test {
 

@@ -208,7 +208,7 @@ class InstalledPackage(kit.ChainTestCase):
                 self.assertIn(f"/usr/share/man/man{name[-1]}/{name}.gz", self.installed_files[owners[0]])
 
     def test_2b_app_in_place(self):
-        """The app's programs root 0755, its unit runs the installed one, which lists the 47 drivers."""
+        """The app's programs root 0755, its unit runs the installed one, which lists the 47 models (an 80 mm driver each)."""
         files = self.installed_files[APP_PACKAGE]
         self.assertEqual(files, [p for p in files if os.path.lexists(p)], "dpkg -L names missing files")
         for name in APP_PROGRAMS:
@@ -233,7 +233,7 @@ class InstalledPackage(kit.ChainTestCase):
                               capture_output=True, timeout=60, user=user.pw_uid, group=user.pw_gid,
                               extra_groups=[], env=dict(os.environ, HOME=home, TMPDIR=home))
         self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
-        listed = re.findall(r'^(talvero_tlv\d{3}) "Talvero TLV-(\d+)"', proc.stdout.decode(), re.M)
+        listed = re.findall(r'^(talvero_tlv\d{3}) "Talvero TLV-(\d+),', proc.stdout.decode(), re.M)
         self.assertEqual(len(listed), 47, proc.stdout.decode())
         self.assertEqual(sorted(f"{d[8:]}.ppd" for d, _ in listed), self.built_ppds)
         self.assertTrue(all(int(d[11:]) == int(n) for d, n in listed), listed)

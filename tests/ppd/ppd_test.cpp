@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "filter/model_table.h"
-#include "filter/settings.h"
+#include "core/model_table.h"
+#include "core/settings.h"
 #include "prefilter/color_model.h"
 #include "support.h"
 

@@ -11,7 +11,7 @@
 
 #include <cups/raster.h>
 
-#include "filter/diagnostics.h"
+#include "core/diagnostics.h"
 
 namespace talvero_test {
 

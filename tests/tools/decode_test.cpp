@@ -5,7 +5,7 @@
 #include <random>
 
 #include "output/compress.h"
-#include "output/stream.h"
+#include "core/output_sink.h"
 #include "support.h"
 #include "tools/preview/decode.h"
 

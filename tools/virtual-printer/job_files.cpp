@@ -31,7 +31,7 @@ std::string listing(const preview::DecodeResult& decoded) {
 }  // namespace
 
 JobReport writeJobFiles(const std::string& dir, size_t number, std::span<const uint8_t> bytes,
-                        uint32_t widthDots) {
+                        uint32_t widthDots, bool picture) {
   std::string stem = dir + "/job-" + std::to_string(number);
   preview::Preview result = preview::previewBytes(bytes, preview::ReceiptOptions{widthDots});
   JobReport report;
@@ -47,7 +47,7 @@ JobReport writeJobFiles(const std::string& dir, size_t number, std::span<const u
     std::string why = "offset " + std::to_string(report.error->offset) + ": " + report.error->message + "\n";
     report.failure = writeFile(stem + ".error", why);
   }
-  if (!report.failure.empty()) return report;
+  if (!report.failure.empty() || !picture) return report;
   preview::Canvas canvas;
   if (preview::renderReceipt(result.receipt, preview::RenderOptions{widthDots}, canvas, report.failure)) {
     preview::writePng(canvas, report.png, report.failure);

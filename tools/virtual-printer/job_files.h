@@ -2,7 +2,8 @@
 //
 //   job-N.bin    the bytes received, status queries taken out
 //   job-N.txt    one line per decoded command (talvero-preview --list)
-//   job-N.png    the printed receipt (talvero-preview's picture)
+//   job-N.png    the printed receipt (talvero-preview's picture), unless
+//                pictures are turned off
 //   job-N.error  only for a rejected job: "offset X: message", where the
 //                decoder stopped (the .txt and .png show what came before)
 #pragma once
@@ -27,9 +28,9 @@ struct JobReport {
   std::string png;                             // path of the picture
 };
 
-// Decodes the job's `bytes`, writes the job-N files into `dir` for paper
-// `widthDots` wide, and reports what it found.
+// Decodes the job's `bytes`, writes the job-N files into `dir` (the picture
+// for paper `widthDots` wide when `picture`), and reports what it found.
 JobReport writeJobFiles(const std::string& dir, size_t number, std::span<const uint8_t> bytes,
-                        uint32_t widthDots);
+                        uint32_t widthDots, bool picture = true);
 
 }  // namespace vprinter

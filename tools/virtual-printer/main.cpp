@@ -24,6 +24,7 @@ constexpr int kExitUsage = 2;
 
 constexpr char kHelp[] =
     "Usage: talvero-virtual-printer --out DIR [--port N] [--paper ok|low|empty] [--width DOTS]\n"
+    "                               [--no-pictures] [--times]\n"
     "\n"
     "A receipt printer on 127.0.0.1 for tests and demos: point a socket:// (AppSocket)\n"
     "device at it. Each connection is one job; when it closes, the job's bytes are\n"
@@ -36,6 +37,10 @@ constexpr char kHelp[] =
     "  --paper S     the paper sensor: ok (default), low (near its end) or empty.\n"
     "                DLE EOT 4 and GS r 1 are answered at once with this state.\n"
     "  --width DOTS  paper width of the pictures: 576 (80 mm, default) or 384 (58 mm).\n"
+    "  --no-pictures no job-N.png (drawing them is most of the work in a long run).\n"
+    "  --times       job-N.times: when each part of the job arrived, one line each:\n"
+    "                the offset of its first byte in job-N.bin and the wall-clock\n"
+    "                time in microseconds since 1970.\n"
     "\n"
     "Standard output: the address it listens on, one line per job, and a summary\n"
     "when stopped (Ctrl-C or SIGTERM). A rejected job also gets an ERROR line on\n"
@@ -60,6 +65,10 @@ int parseArguments(int argc, char* argv[], vprinter::ServerOptions& options) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help") return -1;
+    if (arg == "--no-pictures" || arg == "--times") {
+      (arg == "--times" ? options.times : options.pictures) = arg == "--times";
+      continue;
+    }
     if (arg != "--out" && arg != "--port" && arg != "--paper" && arg != "--width") {
       return usageError("unknown argument '" + arg + "'");
     }

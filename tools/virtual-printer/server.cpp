@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -26,6 +27,7 @@ constexpr size_t kChunk = 65536;
 struct Connection {
   int fd;
   JobStream stream;
+  std::string times;  // "OFFSET MICROSECONDS" lines, one per read (--times)
 };
 
 // A socket listening on 127.0.0.1:`port`, or -1 with `error` set.
@@ -58,8 +60,19 @@ const char* paperName(Paper paper) {
   return paper == Paper::Ok ? "ok" : paper == Paper::Low ? "low" : "empty";
 }
 
+// Writes job-N.times: when each part of the job arrived, as the offset of
+// its first byte and the wall-clock time in microseconds.
+void writeTimes(const std::string& dir, size_t number, const std::string& times) {
+  std::string path = dir + "/job-" + std::to_string(number) + ".times";
+  if (FILE* file = std::fopen(path.c_str(), "w")) {
+    std::fputs(times.c_str(), file);
+    std::fclose(file);
+  }
+}
+
 // Decodes and files the job of a closed connection and reports it.
-void finishJob(const ServerOptions& options, const JobStream& stream, ServerTotals& totals) {
+void finishJob(const ServerOptions& options, const Connection& connection, ServerTotals& totals) {
+  const JobStream& stream = connection.stream;
   const std::vector<uint8_t>& bytes = stream.bytes();
   if (bytes.empty()) {
     std::printf("status only: %zu %s answered (paper %s)\n", stream.queries(),
@@ -67,7 +80,8 @@ void finishJob(const ServerOptions& options, const JobStream& stream, ServerTota
     return;
   }
   size_t number = ++totals.jobs;
-  JobReport report = writeJobFiles(options.outDir, number, bytes, options.widthDots);
+  JobReport report = writeJobFiles(options.outDir, number, bytes, options.widthDots, options.pictures);
+  if (options.times) writeTimes(options.outDir, number, connection.times);
   for (const preview::DecodeError& warning : report.warnings) {
     std::fprintf(stderr, "WARNING: job %zu: offset %zu: %s\n", number, warning.offset, warning.message.c_str());
   }
@@ -84,11 +98,16 @@ void finishJob(const ServerOptions& options, const JobStream& stream, ServerTota
 
 // Reads what `connection` sent and answers its status queries; false when
 // the host has closed it (or it failed).
-bool readConnection(Connection& connection) {
+bool readConnection(const ServerOptions& options, Connection& connection) {
   uint8_t chunk[kChunk];
   ssize_t n = read(connection.fd, chunk, sizeof chunk);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
   if (n <= 0) return false;
+  if (options.times) {
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    connection.times += std::to_string(connection.stream.bytes().size()) + " " +
+                        std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(now).count()) + "\n";
+  }
   std::vector<uint8_t> answers = connection.stream.receive({chunk, size_t(n)});
   if (!answers.empty()) send(connection.fd, answers.data(), answers.size(), MSG_NOSIGNAL);
   return true;
@@ -97,7 +116,7 @@ bool readConnection(Connection& connection) {
 // Accepts a connection on `listenFd` into `connections`.
 void acceptConnection(int listenFd, Paper paper, std::vector<std::unique_ptr<Connection>>& connections) {
   int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd >= 0) connections.push_back(std::make_unique<Connection>(Connection{fd, JobStream(paper)}));
+  if (fd >= 0) connections.push_back(std::make_unique<Connection>(Connection{fd, JobStream(paper), {}}));
 }
 
 }  // namespace
@@ -118,9 +137,9 @@ bool serve(const ServerOptions& options, int stopFd, ServerTotals& totals, std::
     if (fds[1].revents & POLLIN) acceptConnection(listenFd, options.paper, connections);
     for (size_t i = 2; i < fds.size(); ++i) {
       Connection& c = *connections[i - 2];
-      if (fds[i].revents == 0 || readConnection(c)) continue;
+      if (fds[i].revents == 0 || readConnection(options, c)) continue;
       close(c.fd);
-      finishJob(options, c.stream, totals);
+      finishJob(options, c, totals);
       c.fd = -1;
       std::fflush(stdout);
     }
@@ -129,7 +148,7 @@ bool serve(const ServerOptions& options, int stopFd, ServerTotals& totals, std::
   // Jobs still open when told to stop keep what they sent.
   for (const auto& c : connections) {
     close(c->fd);
-    finishJob(options, c->stream, totals);
+    finishJob(options, *c, totals);
   }
   close(listenFd);
   return true;

@@ -22,6 +22,8 @@ struct ServerOptions {
   std::string outDir;
   Paper paper = Paper::Ok;
   uint32_t widthDots = 576;
+  bool pictures = true;  // write job-N.png
+  bool times = false;    // write job-N.times
 };
 
 // What the server did, for the summary.

@@ -19,9 +19,9 @@ commands.
   - Headless Chromium shows the printer's page and its options page with
     the model's name and the vendor options (screenshots kept as artefacts).
   - The paper-out printer reports media-empty, the paper-low one media-low.
-  - One page as PWG raster to the app and as CUPS raster to the filter chain
-    (rastertoTalveroPlanes, rastertoTalvero with the model's PPD) gives the
-    same printer bytes.
+  - One page as PWG raster to the app and, at the 576 dots of the head, as
+    CUPS raster to the filter chain (rastertoTalveroPlanes, rastertoTalvero
+    with the model's PPD) gives the same printer bytes.
   - Jobs on both models at the same time each get their own bytes.
   - A PDF sent as application/octet-stream leaves the server running.
 
@@ -229,10 +229,14 @@ class PrinterApp(kit.ChainTestCase):
         self.assertEqual(self.drawer_kicks(out), [(1, 50, False)], "drawer 2 kicked after printing")
 
     def test_drivers_are_the_models(self):
-        """`drivers` offers one driver per built PPD, named after its model."""
+        """`drivers` offers two drivers per built PPD, for an 80 and a 58 mm roll,
+        named after its model and its colours (those of its ColorModel option)."""
         listed = dict(re.findall(r'^(\S+) "([^"]*)"', self.app.cli("drivers"), re.M))
         built = sorted(int(n[3:6]) for n in os.listdir(kit.PATHS.ppd_dir) if re.fullmatch(r"tlv\d{3}\.ppd", n))
-        self.assertEqual(listed, {f"talvero_tlv{n:03d}": f"Talvero TLV-{n}" for n in built})
+        colours = {n: "black and red" if "*ColorModel RGB/Black and Red" in open(kit.PATHS.ppd(n), encoding="latin-1").read()
+                   else "black" for n in built}
+        self.assertEqual(listed, {f"talvero_tlv{n:03d}{suffix}": f"Talvero TLV-{n}, {colours[n]}, {roll} mm roll"
+                                  for n in built for suffix, roll in (("", 80), ("_58mm", 58))})
 
     def test_driverless_cups_queue(self):
         serverbin = kit.make_serverbin(self.ws.mkdir("serverbin"), {})
@@ -336,9 +340,10 @@ class PrinterApp(kit.ChainTestCase):
                                              f"{kit.first_difference(got, want)}")
 
     def filter_bytes(self, model, space, options, pages=1):
-        """The filter chain's printer bytes for `pages` test pages as CUPS raster:
-        rastertoTalveroPlanes, then rastertoTalvero, with the model's PPD and `options`."""
-        ras = self.make_raster("cups", space, self.ws.join(f"page-{space}.ras"), pages)
+        """The filter chain's printer bytes for `pages` test pages as CUPS raster of
+        the PPD's imageable width: rastertoTalveroPlanes, then rastertoTalvero,
+        with the model's PPD and `options`."""
+        ras = self.make_raster("cups-head", space, self.ws.join(f"page-{space}.ras"), pages)
         env = dict(os.environ, PPD=kit.PATHS.ppd(model))
         args = ["1", "test", "page", "1", options]
         with open(ras, "rb") as src:

@@ -3,8 +3,10 @@
 // header and pixels (what the CUPS RIP hands the prefilter), so the app and
 // the filter chain can be given the same page.
 //
-//   make_raster pwg|cups MEDIA srgb_8|sgray_8 OUT [PAGES]
+//   make_raster pwg|cups|cups-head MEDIA srgb_8|sgray_8 OUT [PAGES]
 //
+// cups-head writes the centred 576 dots of each row, the 80 mm head's width
+// that the PPD's imageable area gives the filter path.
 // MEDIA is a PWG media name with its size, e.g. oe_80x297mm... or
 // custom_x_80x297mm; the page is drawn at 203 dpi. The page, top to bottom:
 // blank rows, a solid black bar, a solid red bar, a grey ramp from white to
@@ -44,11 +46,13 @@ Colour testDot(unsigned x, unsigned y, unsigned width) {
   return white;
 }
 
-// Fills one row of the page in the header's colour space.
-void drawRow(const cups_page_header2_t& header, unsigned y, std::vector<uint8_t>& row) {
+// Fills one row of the page (`width` dots, from dot `first` on) in the
+// header's colour space.
+void drawRow(const cups_page_header2_t& header, unsigned y, std::vector<uint8_t>& row, unsigned width,
+             unsigned first) {
   bool grey = header.cupsNumColors == 1;
   for (unsigned x = 0; x < header.cupsWidth; ++x) {
-    Colour c = testDot(x, y, header.cupsWidth);
+    Colour c = testDot(x + first, y, width);
     if (grey) {
       row[x] = static_cast<uint8_t>((c.r * 299 + c.g * 587 + c.b * 114) / 1000);
     } else {
@@ -61,7 +65,7 @@ void drawRow(const cups_page_header2_t& header, unsigned y, std::vector<uint8_t>
 
 // Prints the usage and returns 2.
 int usage() {
-  std::fputs("usage: make_raster pwg|cups MEDIA srgb_8|sgray_8 OUT [PAGES]\n", stderr);
+  std::fputs("usage: make_raster pwg|cups|cups-head MEDIA srgb_8|sgray_8 OUT [PAGES]\n", stderr);
   return 2;
 }
 
@@ -72,12 +76,18 @@ int main(int argc, char* argv[]) {
   std::string format = argv[1];
   pwg_media_t* media = pwgMediaForPWG(argv[2]);
   int pages = argc == 6 ? std::atoi(argv[5]) : 1;
-  if ((format != "pwg" && format != "cups") || media == nullptr || pages < 1) return usage();
+  if ((format != "pwg" && format != "cups" && format != "cups-head") || media == nullptr || pages < 1) return usage();
 
   cups_page_header2_t header;
   if (!cupsRasterInitPWGHeader(&header, media, argv[3], kDpi, kDpi, "one-sided", nullptr)) {
     std::fprintf(stderr, "make_raster: %s\n", cupsLastErrorString());
     return 1;
+  }
+  const unsigned width = header.cupsWidth, head = 576;
+  const unsigned first = format == "cups-head" && width > head ? (width - head) / 2 : 0;
+  if (first > 0) {
+    header.cupsBytesPerLine = header.cupsBytesPerLine / width * head;
+    header.cupsWidth = head;
   }
   int fd = open(argv[4], O_WRONLY | O_CREAT | O_TRUNC, 0644);
   cups_raster_t* raster =
@@ -91,7 +101,7 @@ int main(int argc, char* argv[]) {
   for (int page = 0; page < pages && ok; ++page) {
     ok = cupsRasterWriteHeader2(raster, &header) != 0;
     for (unsigned y = 0; y < header.cupsHeight && ok; ++y) {
-      drawRow(header, y, row);
+      drawRow(header, y, row, width, first);
       ok = cupsRasterWritePixels(raster, row.data(), header.cupsBytesPerLine) == header.cupsBytesPerLine;
     }
   }
