@@ -12,7 +12,7 @@ negative values, vendor defaults out of range (refused and not stored), and
 and on the printer's Messages page; a printer whose device cannot be
 reached says why too. The server's peak memory is reported.
 
-PNG and JPEG of absurd sizes, cut short or bombs are app_test.py's
+PNG and JPEG of absurd sizes, cut short or bombs are receipt_fit_test.py's
 "hostile pictures".
 """
 import http.client
