@@ -118,10 +118,10 @@ void settleReadyMargins(pappl_printer_t* printer, void*) {
 }
 
 // "name-supported" and "name-default" of one vendor option.
-void addVendorAttributes(ipp_t* attrs, const VendorOption& option) {
-  std::string supported = std::string(option.attribute) + "-supported";
-  std::string byDefault = std::string(option.attribute) + "-default";
-  if (option.choices.front().keyword == nullptr) {
+void addVendorAttributes(ipp_t* attrs, const JobOption& option) {
+  std::string supported = std::string(option.ipp) + "-supported";
+  std::string byDefault = std::string(option.ipp) + "-default";
+  if (option.choices.front().ipp == nullptr) {
     std::vector<int> values;
     for (const OptionChoice& choice : option.choices) values.push_back(choice.number);
     ippAddIntegers(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, supported.c_str(), static_cast<int>(values.size()),
@@ -132,8 +132,8 @@ void addVendorAttributes(ipp_t* attrs, const VendorOption& option) {
   std::vector<const char*> keywords;
   const char* defaultKeyword = nullptr;
   for (const OptionChoice& choice : option.choices) {
-    keywords.push_back(choice.keyword);
-    if (choice.number == option.defaultNumber) defaultKeyword = choice.keyword;
+    keywords.push_back(choice.ipp);
+    if (choice.number == option.defaultNumber) defaultKeyword = choice.ipp;
   }
   ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, supported.c_str(), static_cast<int>(keywords.size()),
                 nullptr, keywords.data());
@@ -142,10 +142,10 @@ void addVendorAttributes(ipp_t* attrs, const VendorOption& option) {
 
 void setVendorOptions(pappl_pr_driver_data_t& data, ipp_t* attrs, const ModelRow& model) {
   data.num_vendor = 0;
-  for (const VendorOption& option : vendorOptions()) {
-    if (!option.offered(model)) continue;
-    data.vendor[data.num_vendor++] = option.attribute;
-    addVendorAttributes(attrs, option);
+  for (const JobOption* option : vendorOptions()) {
+    if (!readsOption(&model, *option)) continue;
+    data.vendor[data.num_vendor++] = option->ipp;
+    addVendorAttributes(attrs, *option);
   }
 }
 

@@ -1,6 +1,6 @@
 // The printer's options as a Printer Application offers them over IPP: each
-// option of the model's PPD becomes a vendor attribute with the PPD's choices
-// and default, and the PPD's paper sizes become media. A job's IPP values are
+// option of the model's PPD (the option table) becomes a vendor attribute
+// with the PPD's choices and default, and the PPD's paper sizes become media. A job's IPP values are
 // turned back into the ChoiceNumbers the filter's settings reader expects,
 // so a job is set up exactly as the CUPS filter would set it up. Nothing
 // here depends on PAPPL.
@@ -9,37 +9,19 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core/model_table.h"
+#include "core/option_table.h"
 #include "core/settings.h"
 
-// One choice: its IPP keyword (nullptr for an integer option, whose IPP value
-// is the number itself), its ChoiceNumber and the PPD's text for it.
-struct OptionChoice {
-  const char* keyword;
-  int32_t number;
-  const char* label;
-};
+// The vendor options: the options of the option table that a job sets by
+// an IPP attribute of their own, in the order the web interface lists them.
+std::vector<const JobOption*> vendorOptions();
 
-// An option the filter reads, as an IPP vendor attribute.
-struct VendorOption {
-  const char* attribute;                  // IPP name, e.g. "logo-position"
-  const char* ppdKeyword;                 // the PPD's option keyword, e.g. "LogoPosition"
-  const char* label;                      // the PPD's text for it
-  std::span<const OptionChoice> choices;  // in the PPD's order
-  int32_t defaultNumber;                  // the PPD's default choice
-  bool (*offered)(const ModelRow& model); // whether the model's PPD has the option
-};
-
-// Every vendor option, in the order the web interface lists them.
-std::span<const VendorOption> vendorOptions();
-
-// The vendor option of a PPD keyword, or nullptr.
-const VendorOption* vendorOptionFor(const char* ppdKeyword);
-
-// The ChoiceNumber of an IPP value (a keyword, or an integer in decimal), or
-// -1 when it is not one of the option's choices.
-int32_t choiceNumberOf(const VendorOption& option, const char* value);
+// The ChoiceNumber of an IPP value of `option` (a keyword, or an integer in
+// decimal), or -1 when it is not one of the option's choices.
+int32_t choiceNumberOf(const JobOption& option, const char* value);
 
 // A paper size of the PPD as an IPP media size.
 struct MediaSize {

@@ -8,6 +8,7 @@
 
 #include "app/driver.h"
 #include "app/system.h"
+#include "core/version.h"
 
 int main(int argc, char* argv[]) {
   AppSetup setup;
@@ -17,7 +18,7 @@ int main(int argc, char* argv[]) {
   int status = 0;
   if (runOwnCommand(argc, argv, setup, status)) return status;
   if (noServerForCommand(argc, argv, setup)) return 1;
-  return papplMainloop(argc, argv, "1.3.5", "Talvero receipt printers, driver 1.3.5",
+  return papplMainloop(argc, argv, TALVERO_VERSION, "Talvero receipt printers, driver " TALVERO_VERSION,
                        static_cast<int>(setup.drivers.size()), setup.drivers.data(), nullptr, talveroDriverCallback,
                        nullptr, nullptr, talveroSystem, nullptr, &setup);
 }

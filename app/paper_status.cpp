@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <string>
 
+#include "core/commands.h"
+
 namespace {
 
 // Waits for `events` on `fd` for at most `wait`; true when they came.
@@ -72,8 +74,8 @@ PaperState askSocketPrinter(const char* host, int port, std::chrono::millisecond
   if (fd < 0) return PaperState::Unknown;
   uint8_t answer = 0;
   PaperState state = PaperState::Unknown;
-  if (ask(fd, kDleEot4, answer, wait)) state = paperStateFromDleEot(answer);
-  if (state == PaperState::Unknown && ask(fd, kGsR1, answer, wait)) state = paperStateFromGsR(answer);
+  if (ask(fd, command::kPaperSensorNow, answer, wait)) state = paperStateFromDleEot(answer);
+  if (state == PaperState::Unknown && ask(fd, command::kPaperSensor, answer, wait)) state = paperStateFromGsR(answer);
   close(fd);
   return state;
 }

@@ -13,10 +13,6 @@ enum class PaperState : uint8_t {
   Empty,
 };
 
-// The query bytes.
-constexpr uint8_t kDleEot4[] = {0x10, 0x04, 0x04};
-constexpr uint8_t kGsR1[] = {0x1D, 0x72, 0x01};
-
 // The state in an answer to DLE EOT 4: bits 0x0C paper near its end, 0x60
 // paper out; bits 0x12 are always set and 0x81 never, else the byte is no
 // answer (Unknown).

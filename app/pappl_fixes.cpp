@@ -47,10 +47,10 @@ Function libraryDefinition(const char* name) {
   return function;
 }
 
-// The vendor option named `attribute`, or nullptr.
-const VendorOption* vendorOptionNamed(const char* attribute) {
-  for (const VendorOption& option : vendorOptions()) {
-    if (std::strcmp(option.attribute, attribute) == 0) return &option;
+// The vendor option whose IPP attribute is `attribute`, or nullptr.
+const JobOption* vendorOptionNamed(const char* attribute) {
+  for (const JobOption* option : vendorOptions()) {
+    if (std::strcmp(option->ipp, attribute) == 0) return option;
   }
   return nullptr;
 }
@@ -60,7 +60,7 @@ const cups_option_t* unsupportedVendorValue(const pappl_pr_driver_data_t& data, 
                                             const cups_option_t* vendor) {
   for (int i = 0; i < data.num_vendor; ++i) {
     const char* value = cupsGetOption(data.vendor[i], count, const_cast<cups_option_t*>(vendor));
-    const VendorOption* option = vendorOptionNamed(data.vendor[i]);
+    const JobOption* option = vendorOptionNamed(data.vendor[i]);
     if (value != nullptr && option != nullptr && choiceNumberOf(*option, value) < 0) {
       for (int j = 0; j < count; ++j) {
         if (std::strcmp(vendor[j].name, data.vendor[i]) == 0) return &vendor[j];

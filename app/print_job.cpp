@@ -94,18 +94,12 @@ bool talveroStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
   const ModelRow& model = modelOfJob(job);
   VendorSource source{options, papplPrinterGetDriverAttributes(papplJobGetPrinter(job)), {}};
   JobRequest request = requestOf(*options, source);
-  JobSettings s = settingsForJob(model, request);
+  JobSettings settings = settingsForJob(model, request);
   bool colourPlanes = colourPlanesFor(model, request);
   ippDelete(source.defaults);
-  papplLogJob(job, PAPPL_LOGLEVEL_INFO,
-              "Model %d, %s, PageSize %d, PageType %d, Rotation %d, FocusArea %d, CompPrinting %d, "
-              "PageCut %d, LogoPosition %d, LogoJustification %d, LogoImage %d, LogoWidth %d, LineFeed %d, "
-              "CashDrawer %d, CashDrawerOpen %d, pulse widths %d and %d ms.",
-              s.ModelNumber, colourPlanes ? "black and red" : "black", s.PageSize, s.PageType, s.Rotation,
-              s.FocusArea, s.CompPrinting, s.PageCut, s.LogoPosition, s.LogoJustification, s.LogoImage,
-              s.LogoWidth, s.LineFeed, s.CashDrawer, s.CashDrawerOpen, s.CashDrawer1PulseWidth,
-              s.CashDrawer2PulseWidth);
-  auto* appJob = new AppJob{bridgeStartJob(s, colourPlanes, writeToDevice, device, Diagnostics(logToJob, job))};
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Model %d, %s: %s.", settings.ModelNumber,
+              colourPlanes ? "black and red" : "black", settingsText(settings).c_str());
+  auto* appJob = new AppJob{bridgeStartJob(settings, colourPlanes, writeToDevice, device, Diagnostics(logToJob, job))};
   papplJobSetData(job, appJob);
   return true;
 }

@@ -21,11 +21,11 @@
 #include "app/driver.h"
 #include "app/local_socket.h"
 #include "app/messages.h"
+#include "core/version.h"
 
 namespace {
 
 constexpr char kAppName[] = "talvero-printer-app";
-constexpr char kVersion[] = "1.3.5";
 
 // The option's value, or `fallback`.
 const char* optionOr(const char* name, int count, cups_option_t* options, const char* fallback) {
@@ -159,7 +159,7 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   }
   applyAccessSettings(system, setup->access);
   addImageFilters(system);
-  papplSystemSetFooterHTML(system, (std::string("Talvero receipt printers, driver ") + kVersion).c_str());
+  papplSystemSetFooterHTML(system, "Talvero receipt printers, driver " TALVERO_VERSION);
   papplSystemSetPrinterDrivers(system, static_cast<int>(setup->drivers.size()), setup->drivers.data(), nullptr,
                                addMessagesPage, talveroDriverCallback, setup);
 
@@ -175,8 +175,8 @@ int runServer(int count, cups_option_t* options, AppSetup& setup) {
   if (system == nullptr) return 1;
   pappl_version_t version{};
   std::snprintf(version.name, sizeof version.name, "%s", setup.programName.c_str());
-  std::snprintf(version.sversion, sizeof version.sversion, "%s", kVersion);
-  std::sscanf(kVersion, "%hu.%hu.%hu", version.version + 0, version.version + 1, version.version + 2);
+  std::snprintf(version.sversion, sizeof version.sversion, "%s", TALVERO_VERSION);
+  std::sscanf(TALVERO_VERSION, "%hu.%hu.%hu", version.version + 0, version.version + 1, version.version + 2);
   papplSystemSetVersions(system, 1, &version);
   startWatch(system);
   papplSystemRun(system);

@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <functional>
 
-#include <cups/ppd.h>
-
 #include "core/diagnostics.h"
 
 // Every field is the number at the start of the selected choice keyword of
@@ -51,7 +49,3 @@ void fillJobSettings(int32_t model, const ChoiceReader& read, JobSettings& setti
 // Fills `settings` from the PPD and the job's option string, reporting to
 // `log`. Returns kModelSupported, kModelUnsupported or kNoPpd.
 int initializeSettings(const char* options, JobSettings& settings, const Diagnostics& log);
-
-// The ChoiceNumber of option `keyword` in `ppd` (marked choice, else the
-// default choice), or -1 when the PPD has no such option or choice.
-int getOptionChoiceIndex(const char* keyword, ppd_file_t* ppd);

@@ -12,6 +12,7 @@
 
 #include <cups/raster.h>
 
+#include "core/version.h"
 #include "filter/cancel.h"
 #include "job/raster_job.h"
 #include "core/settings.h"
@@ -120,7 +121,7 @@ int runJob(JobContext& job, int argc, char* argv[], int input) {
 }  // namespace
 
 int runFilter(int argc, char* argv[], OutputSink& out, const Diagnostics& log) {
-  log.line("TALVERO DEBUG MSG : drive version v1.3.5\n");
+  log.line("TALVERO DEBUG MSG : drive version v" TALVERO_VERSION "\n");
   if (argc < 6 || argc > 7) {
     log.line("TALVERO DEBUG MSG: rastertoTalvero job-id user title copies options [file]\n");
     return 1;

@@ -12,18 +12,11 @@
 
 #include <cups/ppd.h>
 
+#include "core/option_table.h"
 #include "core/settings.h"
 #include "fuzz/harness.h"
 
 namespace {
-
-// The fields in record order, with the option each one reads.
-constexpr const char* kOptions[] = {
-    "PageType",      "FocusArea", "Rotation",       "ColorModel",       "CompPrinting",
-    "LogoPosition",  "LogoJustification", "LogoImage", "LogoWidth",     "LineFeed",
-    "PageSize",      "PageCut",   "CashDrawer",     "CashDrawerOpen",   "CashDrawer1PulseWidth",
-    "CashDrawer2PulseWidth"};
-static_assert(sizeof(JobSettings) == (1 + std::size(kOptions)) * sizeof(int32_t));
 
 // What a PPD allows: its model number and, per option, the numbers its
 // choices begin with (plus 0 and -1, which every field may take).
@@ -37,10 +30,10 @@ Allowed readAllowed(const std::string& path) {
   ppd_file_t* ppd = ppdOpenFile(path.c_str());
   fuzz::check(ppd != nullptr, "cannot open " + path);
   allowed.model = ppd->model_number;
-  for (const char* keyword : kOptions) {
-    std::set<int32_t>& values = allowed.values[keyword];
+  for (const JobOption& jobOption : jobOptions()) {
+    std::set<int32_t>& values = allowed.values[jobOption.keyword];
     values = {0, -1};
-    if (ppd_option_t* option = ppdFindOption(ppd, keyword)) {
+    if (ppd_option_t* option = ppdFindOption(ppd, jobOption.keyword)) {
       for (int i = 0; i < option->num_choices; ++i) {
         values.insert(static_cast<int32_t>(std::atoi(option->choices[i].choice)));
       }
@@ -70,10 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int result = initializeSettings(options.c_str(), settings, Diagnostics());
   fuzz::check(result == kModelSupported, "a shipped PPD was not accepted: " + job.ppd);
   fuzz::check(settings.ModelNumber == allowed.model, "model number");
-  const int32_t* fields = &settings.ModelNumber + 1;
-  for (size_t i = 0; i < std::size(kOptions); ++i) {
-    fuzz::check(allowed.values.at(kOptions[i]).count(fields[i]) == 1,
-                std::string(kOptions[i]) + " = " + std::to_string(fields[i]) + " is no choice of " + job.ppd);
+  for (const JobOption& option : jobOptions()) {
+    int32_t value = settings.*option.field;
+    fuzz::check(allowed.values.at(option.keyword).count(value) == 1,
+                std::string(option.keyword) + " = " + std::to_string(value) + " is no choice of " + job.ppd);
   }
   return 0;
 }

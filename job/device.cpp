@@ -1,20 +1,22 @@
 #include "job/device.h"
 
+#include "core/commands.h"
+
 namespace {
 
-constexpr uint8_t kReset[] = {0x1B, 0x40};  // ESC @
 constexpr size_t kCancelNulls = 720;
 
-// ESC p m t1 t2: pulse drawer m for t1 x 2 ms, then off for t2 x 2 ms.
+// ESC p m t1 t2: pulse drawer m for t1 x 2 ms, then off for t2 x 2 ms (FF).
 void kickDrawer(OutputSink& out, uint8_t drawer, int32_t pulseMs) {
-  const uint8_t command[] = {0x1B, 0x70, drawer, static_cast<uint8_t>(pulseMs / 2), 0xFF};
-  out.put(command);
+  out.put(command::kDrawerKick);
+  const uint8_t parameters[] = {drawer, static_cast<uint8_t>(pulseMs / 2), 0xFF};
+  out.put(parameters);
 }
 
 }  // namespace
 
 void shutDown(OutputSink& out) {
-  out.put(kReset);
+  out.put(command::kReset);
 }
 
 void sendCancelNulls(OutputSink& out) {

@@ -7,12 +7,11 @@
 #include <algorithm>
 #include <cinttypes>
 
-#include "job/device.h"
+#include "core/commands.h"
 #include "image/page_reader.h"
+#include "job/device.h"
 
 namespace {
-
-constexpr uint8_t kLineFeed = 0x0A;
 
 // Paper sizes (PageSize choice numbers) on which quarter turns are not applied.
 constexpr int32_t kNoQuarterTurnSizes[] = {56, 75, 94, 110, 111, 112, 138, 139};
@@ -62,18 +61,19 @@ void sendPageEnd(JobContext& job) {
   const ModelRow& model = job.model;
   switch (model.pageEnd) {
     case PageEnd::Short:
-      job.out.putRepeated(kLineFeed, 2);
+      job.out.putRepeated(command::kLineFeed, 2);
       break;
     case PageEnd::Long:
-      job.out.putRepeated(kLineFeed, 4);
+      job.out.putRepeated(command::kLineFeed, 4);
       break;
     case PageEnd::Cut:
       if (job.settings.PageCut == 0) {
-        job.out.putRepeated(kLineFeed, model.feedNoCut);
+        job.out.putRepeated(command::kLineFeed, model.feedNoCut);
       } else if (job.settings.PageCut == 2) {
-        job.out.putRepeated(kLineFeed, model.feedBeforeCut);
-        const uint8_t cut[] = {0x1D, 0x56, static_cast<uint8_t>(model.cutMode), 0x01};  // GS V m 1
-        job.out.put(cut);
+        job.out.putRepeated(command::kLineFeed, model.feedBeforeCut);
+        job.out.put(command::kCut);  // GS V m 1: feed one line and cut
+        const uint8_t parameters[] = {static_cast<uint8_t>(model.cutMode), 0x01};
+        job.out.put(parameters);
       }
       break;
   }
@@ -209,7 +209,7 @@ void reportAllocationFailure(RasterJob& raster) {
 void finishRasterJob(RasterJob& raster) {
   JobContext& job = raster.job;
   const ModelRow& model = job.model;
-  if (!model.compact && job.settings.PageCut == 0) job.out.putRepeated(kLineFeed, model.jobEndFeed);
+  if (!model.compact && job.settings.PageCut == 0) job.out.putRepeated(command::kLineFeed, model.jobEndFeed);
   if (job.settings.CashDrawerOpen == 1 || job.settings.CashDrawerOpen == 2) openCashDrawer(job);
   job.ALREADY_OPEN = 1;
 }

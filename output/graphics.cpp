@@ -3,21 +3,12 @@
 // each writer; two-byte numbers go low byte first.
 #include "output/graphics.h"
 
+#include "core/commands.h"
 
 namespace {
 
-// GS ( L: the prefix of every stored-graphics function.
-constexpr uint8_t kGsParenL[] = {0x1D, 0x28, 0x4C};
-
-// Parameters of function 112 after pL pH: m = 30, fn = 70 (112), a = 30
-// (monochrome/colour raster format), bx = by = 01 (no enlargement).
-constexpr uint8_t kStoreFunction[] = {0x30, 0x70, 0x30, 0x01, 0x01};
-
 // Bytes of function 112 counted by pL pH besides the data: m fn a bx by c xL xH yL yH.
 constexpr uint32_t kStoreParameterBytes = 10;
-
-// Function 50, print the graphics buffer: pL pH = 02 00, m = 30, fn = 32.
-constexpr uint8_t kPrintCommand[] = {0x1D, 0x28, 0x4C, 0x02, 0x00, 0x30, 0x32};
 
 // Band height of pages of 256 rows or more.
 constexpr uint32_t kBandRows = 70;
@@ -38,9 +29,9 @@ uint32_t storedBandRows(uint32_t height, size_t rowBytes) {
 void sendStoreCommand(OutputSink& out, uint8_t colour, uint32_t width, uint32_t rows, const uint8_t* data,
                       size_t rowBytes) {
   size_t k = rows * rowBytes;
-  out.put(kGsParenL);
+  out.put(command::kGraphics);
   out.putLe16(static_cast<uint32_t>(k + kStoreParameterBytes));
-  out.put(kStoreFunction);
+  out.put(command::kStoreGraphics);
   out.put(colour);
   out.putLe16(width);
   out.putLe16(rows);
@@ -49,7 +40,7 @@ void sendStoreCommand(OutputSink& out, uint8_t colour, uint32_t width, uint32_t 
 
 // 1D 28 4C 02 00 30 32
 void sendPrintCommand(OutputSink& out) {
-  out.put(kPrintCommand);
+  out.put(command::kPrintGraphics);
 }
 
 void reportPageTooWide(const Diagnostics& log, const char* command, uint32_t width, size_t rowBytes) {

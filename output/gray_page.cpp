@@ -20,18 +20,12 @@
 #include <cstdio>
 #include <cstdint>
 
+#include "core/commands.h"
 #include "image/blank_rows.h"
 #include "output/compress.h"
 #include "output/graphics.h"
 
 namespace {
-
-// GS v 0, mode 0 (normal size).
-constexpr uint8_t kRasterBitImage[] = {0x1D, 0x76, 0x30, 0x00};
-
-// Header and end marker of the compressed raster command.
-constexpr uint8_t kCompressedHeader[] = {0x08, 0x43, 0x52, 0x00, 0x00, 0x00, 0x00, 0x00};
-constexpr uint8_t kCompressedEnd[] = {0x08, 0x43, 0x52, 0xFF, 0x00};
 
 enum class Form { RasterBitImage, Compressed, Stored, None };
 
@@ -63,7 +57,7 @@ void sendRasterBitImage(JobContext& job, const PagePlanes& page) {
   job.log.line("TALVERO DEBUG MSG: START PRINTING\n");
   for (uint32_t first = 0; first < rows; first += kMaxField16) {
     uint32_t count = std::min(rows - first, kMaxField16);
-    job.out.put(kRasterBitImage);
+    job.out.put(command::kRasterBitImage);
     job.out.putLe16(static_cast<uint32_t>(rowBytes));
     job.out.putLe16(count);
     job.out.put(page.black + first * rowBytes, count * rowBytes);
@@ -92,11 +86,11 @@ void sendCompressed(JobContext& job, const PagePlanes& page, uint32_t bandRows) 
   job.log.line("RLE printing.\n");
   for (uint32_t first = 0; first < height; first += bandRows) {
     uint32_t rows = std::min(height - first, bandRows);
-    job.out.put(kCompressedHeader);
+    job.out.put(command::kCompressedRaster);
     job.out.putLe16(page.width);
     job.out.putLe16(rows);
     compressBand(job.out, page.black + first * rowBytes, rows * rowBytes);
-    job.out.put(kCompressedEnd);
+    job.out.put(command::kCompressedRasterEnd);
   }
 }
 

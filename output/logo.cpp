@@ -4,19 +4,9 @@
 
 #include <algorithm>
 
-namespace {
+#include "core/commands.h"
 
-// ESC a n: select justification.
-constexpr uint8_t kJustify[] = {0x1B, 0x61};
-// FS p n m: print stored bit image n in mode m.
-constexpr uint8_t kBitImageLogo[] = {0x1C, 0x70};
-// GS ( L pL pH m fn kc1 with pL pH = 06 00 (six bytes follow), m = 30,
-// fn = 45 (function 69: print stored graphics by key code) and kc1 = '0';
-// kc2, x and y follow.
-constexpr uint8_t kKeyCodeLogo[] = {0x1D, 0x28, 0x4C, 0x06, 0x00, 0x30, 0x45, 0x30};
-// ESC @: initialise the printer.
-constexpr uint8_t kReset[] = {0x1B, 0x40};
-constexpr uint8_t kLineFeed = 0x0A;
+namespace {
 
 // The stored logos a model keeps by key code, and the scales function 69
 // knows. Settings outside these ranges are clamped to the nearest end: a key
@@ -44,7 +34,7 @@ LogoBlock makeLogoBlock(LogoCommand kind, char keyBase, const JobSettings& setti
   block.lineFeeds = settings.LineFeed;
   if (kind == LogoCommand::Fsp) {
     // n counts the stored images from 1; m is the print mode (LogoWidth).
-    std::copy(std::begin(kBitImageLogo), std::end(kBitImageLogo), block.command.begin());
+    std::copy(std::begin(command::kBitImageLogo), std::end(command::kBitImageLogo), block.command.begin());
     block.command[2] = static_cast<uint8_t>(static_cast<uint32_t>(settings.LogoImage) + 1);
     block.command[3] = lowByte(settings.LogoWidth);
     block.commandSize = 4;
@@ -56,7 +46,7 @@ LogoBlock makeLogoBlock(LogoCommand kind, char keyBase, const JobSettings& setti
   int32_t image = std::clamp(settings.LogoImage, 0, kLastKeyLogo);
   int32_t width = std::clamp(settings.LogoWidth, 0, kLastLogoWidth);
   uint8_t base = keyBase != 0 ? static_cast<uint8_t>(keyBase) : uint8_t{'0'};
-  std::copy(std::begin(kKeyCodeLogo), std::end(kKeyCodeLogo), block.command.begin());
+  std::copy(std::begin(command::kKeyCodeLogo), std::end(command::kKeyCodeLogo), block.command.begin());
   block.command[8] = static_cast<uint8_t>(base + image);
   block.command[9] = (width & 1) != 0 ? 2 : 1;
   block.command[10] = (width & 2) != 0 ? 2 : 1;
@@ -65,9 +55,9 @@ LogoBlock makeLogoBlock(LogoCommand kind, char keyBase, const JobSettings& setti
 }
 
 void sendLogoBlock(OutputSink& out, const LogoBlock& block) {
-  out.put(kJustify);
+  out.put(command::kJustify);
   out.put(block.justification);
   out.put(block.command.data(), block.commandSize);
-  out.put(kReset);
-  if (block.lineFeeds > 0) out.putRepeated(kLineFeed, static_cast<size_t>(block.lineFeeds));
+  out.put(command::kReset);
+  if (block.lineFeeds > 0) out.putRepeated(command::kLineFeed, static_cast<size_t>(block.lineFeeds));
 }

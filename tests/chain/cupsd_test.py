@@ -7,9 +7,11 @@ debug) whose DataDir/model lists the build's PPDs, so that `lpinfo -m`
 offers them as talvero/tlvNNN.ppd. Two queues of model 31 print to two kinds
 of device: a file (file:, which cupsd writes itself, without a backend) and
 a raw TCP printer on 127.0.0.1 served by the test (socket:, through the
-socket backend).
+socket backend, with a plain socket://HOST:PORT URI).
 
   - lpinfo -m offers all 47 models.
+  - The socket queue prints the sample receipt in under 2 s: the backend
+    does not wait for the SNMP agent the loopback printer does not have.
   - A document printed with lp reaches each device byte for byte as
     cupsfilter produces it for the same PPD and options.
   - The IPP colour mode: a two-colour queue created plainly advertises
@@ -68,7 +70,8 @@ class PrivateCupsd(kit.ChainTestCase):
         cls.devices["file"] = cls.ws.join("device-file.out")
         open(cls.devices["file"], "wb").close()
         cls.cupsd.lpadmin("-p", "talvero", "-E", "-v", f"file://{cls.devices['file']}", "-m", cls.model_name)
-        cls.cupsd.lpadmin("-p", "talvero-socket", "-E", "-v", f"socket://127.0.0.1:{cls.printer.port}/?snmp=false",
+        # Added as a user adds a network printer: a plain URI, SNMP left to the PPD.
+        cls.cupsd.lpadmin("-p", "talvero-socket", "-E", "-v", f"socket://127.0.0.1:{cls.printer.port}",
                           "-P", kit.PATHS.ppd(MODEL))
         cls.queues = {"file": "talvero", "socket": "talvero-socket"}
 
@@ -171,6 +174,18 @@ class PrivateCupsd(kit.ChainTestCase):
                     f"  device:     {kit.hex_around(got, at)}\n  cupsfilter: {kit.hex_around(want, at)}\n"
                     f"  device bytes {self.artefact(path)}, cupsfilter bytes "
                     f"{self.artefact(self.ws.join('reference.bin'))}, log {self.artefact(self.cupsd.error_log)}")
+
+    def test_socket_queue_prints_without_waiting_for_snmp(self):
+        """The loopback printer has no SNMP agent: unless the PPD says the printer
+        reports no supplies, the socket backend waits 2 x 2 s for SNMP answers
+        before it connects. The receipt must be completed well before that."""
+        start = time.monotonic()
+        job = self.cupsd.lp("talvero-socket", os.path.join(kit.PATHS.source, "samples", "receipt.pdf"))
+        self.cupsd.wait_job(job, timeout=30)
+        elapsed = time.monotonic() - start
+        backend = [line for line in self.cupsd.job_log(job) if re.search(r"backend|[Cc]onnect", line)]
+        self.assertLess(elapsed, 2.0, f"{job} took {elapsed:.2f} s; the backend's lines:\n" + "\n".join(backend))
+        self.assertTrue(any("Job completed." in line for line in self.cupsd.job_log(job)), f"{job} did not complete")
 
     def test_ipp_colour_mode(self):
         """print-color-mode through the PPD's presets, with ColorModel winning;

@@ -1,9 +1,9 @@
-// Tests of the generated PPD files against the filter's model table: one PPD
-// per model, carrying its model number, exactly the options the filter reads
-// for that model with choice keywords that begin with the numbers the filter
-// compares, the agreed defaults, the page sizes with the special numbers, and
-// the raster set-up the prefilter expects; and how both filters read a job's
-// colour from them.
+// Tests of the generated PPD files against the model table and the option
+// table: one PPD per model, carrying its model number, exactly the options
+// the filter reads for that model with choice keywords that begin with the
+// numbers the filter compares, the table's choices, labels and defaults, the
+// page sizes with the special numbers, and the raster set-up the prefilter
+// expects; and how both filters read a job's colour from them.
 #include <gtest/gtest.h>
 
 #include <cups/cups.h>
@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/model_table.h"
+#include "core/option_table.h"
 #include "core/settings.h"
 #include "prefilter/color_model.h"
 #include "support.h"
@@ -55,27 +56,6 @@ Ppd openPpd(int32_t model) {
   return ppd;
 }
 
-// The options the filter reads for a model row.
-std::set<std::string> expectedOptions(const ModelRow& row) {
-  std::set<std::string> options = {"PageSize",  "PageType",          "Rotation",
-                                   "LogoPosition", "LogoJustification", "LogoImage",
-                                   "LogoWidth", "LineFeed"};
-  if (!row.compact) options.insert("FocusArea");
-  if (row.rleRows != 0) options.insert("CompPrinting");
-  if (row.profile == Profile::Full) options.insert({"ColorModel", "PageCut"});
-  if (row.profile != Profile::Fixed)
-    options.insert({"CashDrawer", "CashDrawerOpen", "CashDrawer1PulseWidth",
-                    "CashDrawer2PulseWidth"});
-  return options;
-}
-
-const char* const kFilterOptions[] = {
-    "PageSize",   "PageType",       "FocusArea",  "Rotation",
-    "ColorModel", "CompPrinting",   "LogoPosition", "LogoJustification",
-    "LogoImage",  "LogoWidth",      "LineFeed",   "PageCut",
-    "CashDrawer", "CashDrawerOpen", "CashDrawer1PulseWidth", "CashDrawer2PulseWidth",
-};
-
 std::vector<int> choiceNumbers(ppd_option_t* option) {
   std::vector<int> numbers;
   for (int i = 0; i < option->num_choices; ++i) numbers.push_back(std::atoi(option->choices[i].choice));
@@ -108,11 +88,12 @@ TEST(Ppds, OfferExactlyTheOptionsTheFilterReads) {
     Ppd ppd = openPpd(row.model);
     ASSERT_TRUE(ppd) << ppdPath(row.model);
     EXPECT_EQ(ppd->model_number, row.model);
-    std::set<std::string> expected = expectedOptions(row);
-    for (const char* keyword : kFilterOptions) {
+    for (const JobOption& tableOption : jobOptions()) {
+      const char* keyword = tableOption.keyword;
       ppd_option_t* option = ppdFindOption(ppd.get(), keyword);
-      EXPECT_EQ(option != nullptr, expected.count(keyword) == 1) << keyword;
+      EXPECT_EQ(option != nullptr, readsOption(&row, tableOption)) << keyword;
       if (option == nullptr) continue;
+      EXPECT_STREQ(option->text, tableOption.label.english) << keyword;
       // Every choice keyword begins with its number; all but PageSize's are
       // nothing but the number. The exception: black and red on two-colour
       // models is RGB (reads as 0; checked with the defaults below).
@@ -128,34 +109,26 @@ TEST(Ppds, OfferExactlyTheOptionsTheFilterReads) {
   }
 }
 
-TEST(Ppds, ChoicesAndDefaults) {
-  const std::map<std::string, std::vector<int>> choices = {
-      {"PageType", range(0, 1)},       {"Rotation", range(0, 3)},
-      {"FocusArea", range(0, 2)},      {"CompPrinting", range(0, 1)},
-      {"LogoPosition", range(0, 3)},   {"LogoJustification", range(0, 2)},
-      {"LogoImage", range(0, 2)},      {"LogoWidth", range(0, 3)},
-      {"LineFeed", range(0, 10)},      {"PageCut", range(0, 2)},
-      {"CashDrawer", range(0, 3)},     {"CashDrawerOpen", range(0, 3)},
-      {"CashDrawer1PulseWidth", range(50, 500, 50)},
-      {"CashDrawer2PulseWidth", range(50, 500, 50)},
-  };
-  const std::map<std::string, int> defaults = {
-      {"PageType", 0},   {"Rotation", 0},   {"FocusArea", 0},      {"CompPrinting", 1},
-      {"LogoPosition", 0}, {"PageCut", 2},  {"CashDrawer", 0},     {"CashDrawerOpen", 3},
-  };
+// Each option's choices in the PPD are the option table's, in its order,
+// with its labels, and its default is the table's.
+TEST(Ppds, ChoicesLabelsAndDefaultsAreTheOptionTables) {
   for (const ModelRow& row : ModelTable) {
     SCOPED_TRACE("model " + std::to_string(row.model));
     Ppd ppd = openPpd(row.model);
     ASSERT_TRUE(ppd);
-    for (const auto& [keyword, numbers] : choices) {
-      if (ppd_option_t* option = ppdFindOption(ppd.get(), keyword.c_str())) {
-        EXPECT_EQ(choiceNumbers(option), numbers) << keyword;
+    for (const JobOption& tableOption : jobOptions()) {
+      ppd_option_t* option = ppdFindOption(ppd.get(), tableOption.keyword);
+      if (option == nullptr || tableOption.choices.empty()) continue;
+      std::vector<int> numbers;
+      std::vector<std::string> labels, expectedLabels;
+      for (const OptionChoice& choice : tableOption.choices) {
+        numbers.push_back(choice.number);
+        expectedLabels.push_back(choice.label.english);
       }
-    }
-    for (const auto& [keyword, number] : defaults) {
-      if (ppdFindOption(ppd.get(), keyword.c_str()) != nullptr) {
-        EXPECT_EQ(defaultNumber(ppd.get(), keyword.c_str()), number) << keyword;
-      }
+      for (int i = 0; i < option->num_choices; ++i) labels.push_back(option->choices[i].text);
+      EXPECT_EQ(choiceNumbers(option), numbers) << tableOption.keyword;
+      EXPECT_EQ(labels, expectedLabels) << tableOption.keyword;
+      EXPECT_EQ(defaultNumber(ppd.get(), tableOption.keyword), tableOption.defaultNumber) << tableOption.keyword;
     }
     if (ppd_option_t* colour = ppdFindOption(ppd.get(), "ColorModel")) {
       EXPECT_EQ(choiceNumbers(colour), row.twoColour ? range(0, 1) : range(1, 1));

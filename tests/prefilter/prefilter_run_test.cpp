@@ -163,7 +163,7 @@ TEST_F(Prefilter, BadInputEndsWithAClearError) {
     std::string message;
   } cases[] = {
       {call("", writeStream({blackRedPage()})), "PPD environment variable is not set"},
-      {call("/nonexistent/printer.ppd", writeStream({blackRedPage()})), "cannot read PPD"},
+      {call("/nonexistent/printer.ppd", writeStream({blackRedPage()})), "Unable to open PPD file"},
       {call(ppd, notRaster), "not a CUPS raster stream"},
       {call(ppd, writeStream({deep})), "unsupported raster format"},
   };
