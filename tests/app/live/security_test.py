@@ -20,7 +20,6 @@ talks to them over plain HTTP/IPP and over TLS.
 Where network namespaces cannot be made (not root, no `ip`), it skips.
 """
 import http.client
-import itertools
 import json
 import os
 import re
@@ -37,7 +36,6 @@ from netns import HOST, CLIENT, Namespace  # noqa: E402
 from appkit import kit  # noqa: E402
 
 PASSWORD = "Till-Drawer-42"
-TEST_NUMBERS = itertools.count()
 MEDIA = "om_80x297mm_80x297mm"
 # A web client that runs inside the namespace: method, URL, password or
 # None, form or None; prints [status, body]. A form is posted with the
@@ -85,7 +83,7 @@ class FromAnotherAddress(kit.ChainTestCase):
             # A job that waits for ever: its device does not answer.
             app.add("stuck", "socket://127.0.0.1:1", "talvero_tlv031")
             app.add("spare", "socket://127.0.0.1:1", "talvero_tlv031")
-            cls.addClassCleanup(app.cli, "cancel", "-a", check=False)
+            cls.addClassCleanup(app.cli, "cancel", "-u", app.uri("stuck"), "-a", check=False)
             cls.apps[name] = app
         cls.page = cls.ws.join("page.pwg")
         kit.run([os.path.join(kit.PATHS.build, "tests", "app", "live", "make_raster"), "pwg", MEDIA, "srgb_8",
@@ -102,35 +100,18 @@ class FromAnotherAddress(kit.ChainTestCase):
         self.assertEqual(proc.returncode, 0, proc.stderr)
         return tuple(json.loads(proc.stdout))
 
-    def ipp(self, app, target, operation, groups, user="mallory", password=None, document=None, output=False):
-        """The status-code ipptool gets for `operation` on `target` (a printer's
-        name or "system") from the namespace, over TLS; with `output`, also
-        what ipptool wrote."""
+    def ipp(self, app, target, operation, groups, user="mallory", password=None, document=None):
+        """(status-code, attributes) ipptool gets for `operation` on `target` (a
+        printer's name or "system") from the namespace, over TLS."""
         login = f"owner:{password}@" if password else ""
         path = "/ipp/system" if target == "system" else f"/ipp/print/{target}"
-        lines = [f"OPERATION {operation}", "GROUP operation-attributes-tag",
-                 "ATTR charset attributes-charset utf-8", "ATTR naturalLanguage attributes-natural-language en",
-                 f"ATTR uri {'system' if target == 'system' else 'printer'}-uri $uri",
-                 f"ATTR name requesting-user-name {user}"]
-        for group, attributes in sorted(groups.items(), key=lambda g: g[0] != "operation-attributes-tag"):
-            lines += [f"GROUP {group}"] * (group != "operation-attributes-tag")
-            lines += [f"ATTR {tag} {name} {appkit.ipp_value(tag, value)}" for tag, name, value in attributes]
-        lines += ["FILE $filename"] * (document is not None)
-        test = self.ws.join(f"{operation}-{next(TEST_NUMBERS)}.test")
-        with open(test, "w") as f:
-            f.write("{\n" + "\n".join(lines) + "\n}\n")
-        args = ["-f", document] if document else []
-        proc = self.ns.run("ipptool", "-T", "30", "-tv", *args, f"ipps://{login}{HOST}:{app.port}{path}", test)
-        m = re.search(r"status-code = ([\w-]+)", proc.stdout)
-        status = m.group(1) if m else f"no answer: {proc.stdout[-300:]} {proc.stderr[-300:]}"
-        return (status, proc.stdout) if output else status
+        return appkit.ipp_request(self.ws, f"ipps://{login}{HOST}:{app.port}{path}", operation, groups, document,
+                                  user, self.ns.name)
 
     def page_cut(self, app):
         """The receipt printer's page-cut-default."""
-        _, out = self.ipp(app, "receipt", "Get-Printer-Attributes",
-                          {"operation-attributes-tag": [("keyword", "requested-attributes", "page-cut-default")]},
-                          output=True)
-        return re.search(r"page-cut-default \(keyword\) = (\S+)", out).group(1)
+        return self.ipp(app, "receipt", "Get-Printer-Attributes", {"operation-attributes-tag": [
+            ("keyword", "requested-attributes", "page-cut-default")]})[1]["page-cut-default"]
 
     def waiting_job(self, app):
         """A job that waits on the stuck printer, sent from 127.0.0.1 by user "test"; its id."""
@@ -152,20 +133,22 @@ class FromAnotherAddress(kit.ChainTestCase):
                 with self.subTest(server=name, operation=operation):
                     if groups is None:
                         groups = {"operation-attributes-tag": [("integer", "job-id", job[name])]}
-                    self.assertEqual(self.ipp(app, target, operation, groups), "client-error-forbidden"
+                    self.assertEqual(self.ipp(app, target, operation, groups)[0], "client-error-forbidden"
                                      if name == "defaults" else "client-error-not-authenticated")
                     if name == "remote":
-                        self.assertEqual(self.ipp(app, target, operation, groups, password=PASSWORD), "successful-ok")
+                        self.assertEqual(self.ipp(app, target, operation, groups, password=PASSWORD)[0],
+                                         "successful-ok")
         remote = self.apps["remote"]
         self.assertEqual(self.page_cut(remote), "feed")
         self.assertIn("intruder", remote.cli("printers"))
         self.assertNotIn("intruder", self.apps["defaults"].cli("printers"))
-        _, listing = self.ipp(remote, "system", "Get-System-Attributes", {}, output=True)
+        listing = self.ipp(remote, "system", "Get-System-Attributes", {})[1]["system-configured-printers"]
         printer_id = int(re.search(r"printer-id=(\d+)[^}]*printer-name=intruder", listing).group(1))
         delete = {"operation-attributes-tag": [("integer", "printer-id", printer_id)]}
-        self.assertEqual(self.ipp(self.apps["defaults"], "system", "Delete-Printer", delete), "client-error-forbidden")
-        self.assertEqual(self.ipp(remote, "system", "Delete-Printer", delete), "client-error-not-authenticated")
-        self.assertEqual(self.ipp(remote, "system", "Delete-Printer", delete, password=PASSWORD), "successful-ok")
+        self.assertEqual(self.ipp(self.apps["defaults"], "system", "Delete-Printer", delete)[0],
+                         "client-error-forbidden")
+        self.assertEqual(self.ipp(remote, "system", "Delete-Printer", delete)[0], "client-error-not-authenticated")
+        self.assertEqual(self.ipp(remote, "system", "Delete-Printer", delete, password=PASSWORD)[0], "successful-ok")
         self.assertNotIn("intruder", remote.cli("printers"))
 
     def test_web_pages(self):
@@ -190,7 +173,7 @@ class FromAnotherAddress(kit.ChainTestCase):
         for name, app in self.apps.items():
             with self.subTest(server=name):
                 number = self.vp.job_count() + 1
-                self.assertEqual(self.ipp(app, "receipt", "Print-Job", drawer, user="alice", document=self.page),
+                self.assertEqual(self.ipp(app, "receipt", "Print-Job", drawer, user="alice", document=self.page)[0],
                                  "successful-ok")
                 remote_kicks = [c for c in self.vp.wait_job(number).commands if c.name == "ESC p"]
                 appkit.print_job(self.ws, app.uri("receipt"), self.page, "image/pwg-raster",
@@ -198,7 +181,7 @@ class FromAnotherAddress(kit.ChainTestCase):
                 local_kicks = [c for c in self.vp.wait_job(number + 1).commands if c.name == "ESC p"]
                 self.assertEqual((len(remote_kicks), len(local_kicks)), (0, 1))
                 cancel = {"operation-attributes-tag": [("integer", "job-id", self.waiting_job(app))]}
-                self.assertEqual(self.ipp(app, "stuck", "Cancel-Job", cancel, user="test"), "successful-ok")
+                self.assertEqual(self.ipp(app, "stuck", "Cancel-Job", cancel, user="test")[0], "successful-ok")
 
 
 def set_password(app):
