@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <tuple>
 
 #include "support.h"
 
@@ -127,28 +128,19 @@ TEST(PageLimitsTest, CompressedPagesTakeMemoryByTheirSizeAfterDecompression) {
   // page after decompression, not the stream: at most 2.5 times its pixel
   // data, turned by a quarter (the largest pipeline), plus the process's own.
   constexpr size_t kPageBytes = size_t{16} << 20;
-  struct MemoryCase {
-    const char* what;
-    const char* options;
-    uint32_t width;
-    bool twoColour;
+  const std::tuple<const char*, uint32_t, bool> cases[] = {  // options, width, two-colour
+      {"ColorModel=0 Rotation=1", 8192, true},
+      {"ColorModel=1 Rotation=3", 32768, false},
+      {"ColorModel=0 PageSize=100A4Half FocusArea=2", 8192, true},
   };
-  const MemoryCase cases[] = {
-      {"black and red, turned", "ColorModel=0 Rotation=1", 8192, true},
-      {"black, turned", "ColorModel=1 Rotation=3", 32768, false},
-      {"black and red, halved and cut to the focus window", "ColorModel=0 PageSize=100A4Half FocusArea=2", 8192,
-       true},
-  };
-  for (const MemoryCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    RasterPage page = patternPage(c.width, 1, c.twoColour);
-    page.header.cupsHeight = static_cast<uint32_t>(kPageBytes / page.header.cupsBytesPerLine);
-    page = patternPage(c.width, page.header.cupsHeight, c.twoColour);
+  for (const auto& [options, width, twoColour] : cases) {
+    SCOPED_TRACE(options);
+    uint32_t rowBytes = blankPage(width, 1, twoColour).header.cupsBytesPerLine;
     std::string dir = tempDir();
-    writeRaster(dir + "/job.ras", {page}, true);
+    writeRaster(dir + "/job.ras", {patternPage(width, static_cast<uint32_t>(kPageBytes / rowBytes), twoColour)}, true);
     std::ifstream in(dir + "/job.ras", std::ios::binary | std::ios::ate);
     EXPECT_LE(static_cast<size_t>(in.tellg()), size_t{64} << 10);
-    FilterResult r = runFilter({{"1", "user", "title", "1", std::string(c.options) + " PageType=1"},
+    FilterResult r = runFilter({{"1", "user", "title", "1", std::string(options) + " PageType=1"},
                                 TALVERO_PPD_DIR "/tlv031.ppd", dir + "/job.ras"});
     EXPECT_EQ(r.status, 0) << r.err.substr(r.err.size() > 2000 ? r.err.size() - 2000 : 0);
 #if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's own memory would be measured

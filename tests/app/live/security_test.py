@@ -19,7 +19,6 @@ talks to them over plain HTTP/IPP and over TLS.
 
 Where network namespaces cannot be made (not root, no `ip`), it skips.
 """
-import http.client
 import json
 import os
 import re
@@ -27,12 +26,11 @@ import shutil
 import subprocess
 import sys
 import unittest
-import urllib.parse
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import appkit  # noqa: E402
-from netns import HOST, CLIENT, Namespace  # noqa: E402
+from netns import HOST, Namespace  # noqa: E402
 from appkit import kit  # noqa: E402
 
 PASSWORD = "Till-Drawer-42"
@@ -93,13 +91,6 @@ class FromAnotherAddress(kit.ChainTestCase):
             f.write(b"\x1b@Receipt\n")
         set_password(cls.apps["remote"])
 
-    def web(self, app, path, scheme="https", password=None, form=None, method="GET"):
-        """(status, page) of `path` fetched from the namespace."""
-        url = f"{scheme}://{HOST}:{app.port}{path}"
-        proc = self.ns.run(sys.executable, "-c", WEB_CLIENT, json.dumps([method, url, password, form]))
-        self.assertEqual(proc.returncode, 0, proc.stderr)
-        return tuple(json.loads(proc.stdout))
-
     def ipp(self, app, target, operation, groups, user="mallory", password=None, document=None):
         """(status-code, attributes) ipptool gets for `operation` on `target` (a
         printer's name or "system") from the namespace, over TLS."""
@@ -156,13 +147,13 @@ class FromAnotherAddress(kit.ChainTestCase):
             for path, form in (("/receipt/printing", {"page-cut": "feed"}), ("/security", None),
                                ("/addprinter", None)):
                 with self.subTest(server=name, page=path):
-                    self.assertEqual(self.web(app, path, scheme="http")[0], 301, "plain HTTP is not sent to TLS")
-                    status, _ = self.web(app, path, form=form, method="GET")
-                    self.assertEqual(status, 403 if name == "defaults" else 401)
-                    status, _ = self.web(app, path, password="wrong")
-                    self.assertEqual(status, 403 if name == "defaults" else 401)
+                    url = f"{HOST}:{app.port}{path}"
+                    self.assertEqual(web(f"http://{url}", netns=self.ns.name)[0], 301, "plain HTTP not sent to TLS")
+                    for password in (None, "wrong"):
+                        status, _ = web(f"https://{url}", password, form, self.ns.name)
+                        self.assertEqual(status, 403 if name == "defaults" else 401)
                     if name == "remote":
-                        status, page = self.web(app, path, password=PASSWORD, form=form)
+                        status, page = web(f"https://{url}", PASSWORD, form, self.ns.name)
                         self.assertEqual(status, 200, page[-500:])
         self.assertEqual(self.page_cut(self.apps["defaults"]), "cut")
 
@@ -184,22 +175,20 @@ class FromAnotherAddress(kit.ChainTestCase):
                 self.assertEqual(self.ipp(app, "stuck", "Cancel-Job", cancel, user="test")[0], "successful-ok")
 
 
+def web(url, password=None, form=None, netns=None):
+    """(status, page) of `url` fetched with WEB_CLIENT, from network namespace `netns` when given."""
+    namespace = ["ip", "netns", "exec", netns] if netns else []
+    proc = subprocess.run([*namespace, sys.executable, "-c", WEB_CLIENT, json.dumps(["GET", url, password, form])],
+                          capture_output=True, text=True, timeout=60)
+    assert proc.returncode == 0, proc.stderr
+    return tuple(json.loads(proc.stdout))
+
+
 def set_password(app):
     """Sets the access password on the Security page, from 127.0.0.1, with no login asked."""
-    def ask(method, body=None):
-        c = http.client.HTTPConnection("127.0.0.1", app.port, timeout=30)
-        c.request(method, "/security", body, {"Host": f"localhost:{app.port}",
-                                              "Content-Type": "application/x-www-form-urlencoded"})
-        r = c.getresponse()
-        answer = r.status, r.read().decode(errors="replace")
-        c.close()
-        return answer
-    status, page = ask("GET")
-    token = re.search(r'name="session" value="([^"]+)"', page)
-    assert status == 200 and token, f"the owner on 127.0.0.1 gets no Security form: {status} {page[-300:]}"
-    form = {"session": token.group(1), "new_password": PASSWORD, "new_password2": PASSWORD}
-    status, page = ask("POST", urllib.parse.urlencode(form))
-    assert status == 200 and "Password changed" in page, f"password not set: {page[-500:]}"
+    form = {"new_password": PASSWORD, "new_password2": PASSWORD}
+    status, page = web(f"http://127.0.0.1:{app.port}/security", form=form)
+    assert status == 200 and "Password changed" in page, f"password not set: {status} {page[-500:]}"
 
 
 if __name__ == "__main__":
