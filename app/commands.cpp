@@ -114,11 +114,13 @@ bool connectServer(const CommandLine& line, const AppSetup& setup, Server& serve
     if (httpSeparateURI(HTTP_URI_CODING_ALL, line.uri, scheme, sizeof scheme, user, sizeof user, host, sizeof host,
                         &port, resource, sizeof resource) < HTTP_URI_STATUS_OK ||
         (std::strcmp(scheme, "ipp") != 0 && std::strcmp(scheme, "ipps") != 0)) {
-      std::fprintf(stderr, "%s: Bad server URI \"%s\" (ipp://HOST:PORT/ or a printer's ipp://HOST:PORT/ipp/print/NAME).\n",
+      std::fprintf(stderr,
+                   "%s: Bad server URI \"%s\" (ipp://HOST:PORT/ or a printer's ipp://HOST:PORT/ipp/print/NAME).\n",
                    program, line.uri);
       return false;
     }
-    http_encryption_t encryption = std::strcmp(scheme, "ipps") == 0 ? HTTP_ENCRYPTION_ALWAYS : HTTP_ENCRYPTION_IF_REQUESTED;
+    http_encryption_t encryption =
+        std::strcmp(scheme, "ipps") == 0 ? HTTP_ENCRYPTION_ALWAYS : HTTP_ENCRYPTION_IF_REQUESTED;
     server.http = httpConnect2(host, port, nullptr, AF_UNSPEC, encryption, 1, 30000, nullptr);
     if (server.http == nullptr) {
       std::fprintf(stderr, "%s: No server answers at %s:%d: %s\n", program, host, port, cupsLastErrorString());
@@ -259,7 +261,8 @@ int modifyPrinter(Server& server, const CommandLine& line, const char* program) 
 // the printer's own attributes, the right one in system-configured-printers);
 // 0 when there is none.
 int printerId(ipp_t* systemAttributes, const std::string& resource) {
-  ipp_attribute_t* printers = ippFindAttribute(systemAttributes, "system-configured-printers", IPP_TAG_BEGIN_COLLECTION);
+  ipp_attribute_t* printers =
+      ippFindAttribute(systemAttributes, "system-configured-printers", IPP_TAG_BEGIN_COLLECTION);
   for (int i = 0; i < ippGetCount(printers); ++i) {
     ipp_t* printer = ippGetCollection(printers, i);
     ipp_attribute_t* xris = ippFindAttribute(printer, "printer-xri-supported", IPP_TAG_BEGIN_COLLECTION);

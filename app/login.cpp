@@ -94,7 +94,9 @@ bool inGroup(const std::string& user, const std::string& group) {
 
 char* hashPassword(const char* salt, const char* freshNonce, const char* password, char* buffer, size_t size) {
   std::string nonce = freshNonce;
-  if (const char* tilde = salt != nullptr ? std::strchr(salt, '~') : nullptr) nonce.assign(salt, static_cast<size_t>(tilde - salt));
+  if (const char* tilde = salt != nullptr ? std::strchr(salt, '~') : nullptr) {
+    nonce.assign(salt, static_cast<size_t>(tilde - salt));  // the nonce of an earlier hash
+  }
   std::string text = nonce + ":" + password;
   unsigned char sum[32];
   char hex[kHashChars + 1];

@@ -90,34 +90,28 @@ RasterPage patternPage(uint32_t width, uint32_t height, bool twoColour) {
 TEST(PageLimitsTest, PagesTooWideForThePrinterCommandsAreRefused) {
   // Rows wider than a command's two-byte fields: after a quarter turn of a
   // long page (stored graphics), or as they come (compressed raster).
-  struct WideCase {
-    const char* what;
-    const char* options;
-    uint32_t width, height;
-    bool twoColour;
-    const char* message;
-  };
-  const WideCase cases[] = {
-      {"8 x 70000 turned, black and red", "ColorModel=0 Rotation=1", 8, 70000, true,
+  const std::tuple<const char*, uint32_t, uint32_t, bool, const char*> cases[] = {
+      // options, width, height, two-colour, the ERROR line
+      {"ColorModel=0 Rotation=1", 8, 70000, true,
        "ERROR: Page 2 not printed: its rows of 70000 dots (8750 bytes) are too wide for the GS ( L command."},
-      {"70000 x 8, compressed raster", "ColorModel=1 CompPrinting=1", 70000, 8, false,
+      {"ColorModel=1 CompPrinting=1", 70000, 8, false,
        "ERROR: Page 2 not printed: its rows of 70000 dots (8750 bytes) are too wide for the compressed raster "
        "command."},
   };
-  for (const WideCase& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [options, width, height, twoColour, message] : cases) {
+    SCOPED_TRACE(options);
     std::string dir = tempDir();
-    writeRaster(dir + "/job.ras", {goodPage(c.twoColour), patternPage(c.width, c.height, c.twoColour),
-                                   goodPage(c.twoColour)}, true);
-    writeRaster(dir + "/first.ras", {goodPage(c.twoColour)}, true);
+    writeRaster(dir + "/job.ras", {goodPage(twoColour), patternPage(width, height, twoColour), goodPage(twoColour)},
+                true);
+    writeRaster(dir + "/first.ras", {goodPage(twoColour)}, true);
     std::string ppd = TALVERO_PPD_DIR "/tlv031.ppd";
-    std::string options = std::string(c.options) + " PageCut=0 LogoPosition=0 PageType=1";
-    FilterResult r = runFilter({{"1", "user", "title", "1", options}, ppd, dir + "/job.ras"});
-    FilterResult first = runFilter({{"1", "user", "title", "1", options}, ppd, dir + "/first.ras"});
+    std::string all = std::string(options) + " PageCut=0 LogoPosition=0 PageType=1";
+    FilterResult r = runFilter({{"1", "user", "title", "1", all}, ppd, dir + "/job.ras"});
+    FilterResult first = runFilter({{"1", "user", "title", "1", all}, ppd, dir + "/first.ras"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.out == first.out) << describeMismatch(first.out, r.out);
     std::vector<std::string> err = lines(r.err);
-    EXPECT_EQ(std::count(err.begin(), err.end(), c.message), 1) << r.err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), message), 1) << r.err;
     EXPECT_EQ(std::count_if(err.begin(), err.end(), [](const std::string& l) { return l.rfind("PAGE: ", 0) == 0; }),
               1);
   }

@@ -1,26 +1,15 @@
 #!/usr/bin/env python3
 """What the Printer Application survives: hostile input, and no Avahi.
 
-The test runs in a network namespace of its own with only a loopback (the
-device lists of "Add Printer" and `devices` send their queries nowhere), and
-the server's D-Bus address leads nowhere, so Avahi is out of reach whatever
-runs on the machine.
-
-  - Hostile input ends its own job, or is refused, never the server, and the
-    next normal job (the test page as PWG raster) prints the same bytes as
-    the first: PWG raster whose header claims 400000 rows and sends none, a
-    page cut short, bytes that are no raster, rows of a length the width
-    does not give, a page 65600 dots wide, an empty document, job
-    attributes with unknown or out-of-range values, vendor defaults out of
-    range (refused and not stored), 300 connections at once. (PNG and JPEG
-    of absurd sizes are receipt_fit_test.py's "hostile pictures".)
-  - The failed jobs say why in job-state-message and on the printer's
-    Messages page; so does a printer whose device cannot be reached.
-  - Every link of the home page and of a printer's page answers, and every
-    sub-command, through the local socket, ends with a word (never a
-    signal), the server running on; once it has stopped, each sub-command
-    that needs it says that no server is running and exits with 1.
-The server's peak memory is reported.
+In a network namespace with only a loopback (the device lists of "Add
+Printer" and `devices` query nowhere), the server's D-Bus address leading
+nowhere: each case of "Limits and hostile input" in docs/printer-app.md ends
+its own job or is refused, and the next job prints the same bytes as the
+first; failed jobs and an unreachable printer say why (job-state-message,
+the Messages page); every link of the home and a printer's page answers,
+every sub-command ends with a word and leaves the server running, and once
+it has stopped each one that needs it says so and exits with 1. Reports
+the server's peak memory.
 """
 import http.client
 import os
@@ -106,12 +95,11 @@ class HostileInput(kit.ChainTestCase):
     def get(self, path):
         """(status, page text) of an HTTP GET."""
         c = http.client.HTTPConnection("127.0.0.1", self.app.port, timeout=60)
-        try:
-            c.request("GET", path, headers={"Host": f"localhost:{self.app.port}"})
-            r = c.getresponse()
-            return r.status, r.read().decode(errors="replace")
-        finally:
-            c.close()
+        c.request("GET", path, headers={"Host": f"localhost:{self.app.port}"})
+        r = c.getresponse()
+        answer = r.status, r.read().decode(errors="replace")
+        c.close()
+        return answer
 
     def send(self, data, document_format="image/pwg-raster", attributes=(), uri=None):
         """Print-Job of `data` to `uri` (the receipt printer's by default), with

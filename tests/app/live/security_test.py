@@ -1,23 +1,14 @@
 #!/usr/bin/env python3
 """Who may do what, seen from another address.
 
-Two servers run as in a shop: one on the defaults, one with remote
-administration on (its access password set by the owner on 127.0.0.1, who
-is never asked to log in). A client on another address is simulated in a
-network namespace of the test's own, joined to the host by a veth pair
-(198.51.100.1 on the host, where both servers also listen, .2 inside); it
-talks to them over plain HTTP/IPP and over TLS.
-
-  - On the defaults, the web pages that change things (Printing Defaults,
-    Security), Set-Printer-Attributes, Create-Printer, Delete-Printer,
-    Disable-Printer and Cancel-Job of another user's job are refused; with
-    remote administration they ask for a login, which the access password
-    passes, over TLS only.
-  - From there printing works on both, and a job's own cash-drawer options
-    are left out (the drawer is not kicked) unless it comes from 127.0.0.1.
-  - Cancelling one's own job works from there on both.
-
-Where network namespaces cannot be made (not root, no `ip`), it skips.
+Two servers, one on the defaults and one with remote administration (its
+access password set by the owner from 127.0.0.1, with no login asked), and
+a client in a network namespace of the test's own, joined by a veth pair
+(198.51.100.1 on the host, where both also listen, .2 inside). The pages
+and operations that change things are refused on the defaults and ask for
+a login on the other, over TLS only; printing and cancelling one's own job
+work on both, and a network job's drawer options are left out. Skips where
+namespaces cannot be made.
 """
 import json
 import os
