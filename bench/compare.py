@@ -80,6 +80,7 @@ def main():
     mono = make_raster(args.build, work, "mono", 576, 20000, 10)
     colour = make_raster(args.build, work, "colour", 576, 4000, 10)
     rgb = make_raster(args.build, work, "rgb", 576, 4000, 10)
+    tones = make_raster(args.build, work, "tones", 576, 4000, 10)
     base = "ColorModel=1 CompPrinting=1 PageCut=2 LogoPosition=0"
     print(f"model 31, {args.pairs} interleaved pairs each; floor: libcups reading every page whole")
     measure(args, "mono 576x20000x10", job(base), mono, 72 * 20000, env)
@@ -89,6 +90,8 @@ def main():
     measure(args, "two-colour 576x4000x10", job("ColorModel=0 PageCut=2 LogoPosition=0"), colour,
             288 * 4000, env)
     measure(args, "prefilter RGB 576x4000x10", [planes, "1", "bench", "receipt", "1", "ColorModel=0"], rgb,
+            3 * 576 * 4000, env)
+    measure(args, "prefilter tones 576x4000x10", [planes, "1", "bench", "receipt", "1", "ColorModel=0"], tones,
             3 * 576 * 4000, env)
 
     # Cost per row: jobs of 300,000 rows in pages of 1,000 to 300,000 rows.

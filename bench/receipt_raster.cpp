@@ -2,14 +2,17 @@
 // glyphs, blank gaps between paragraphs, solid logo areas and barcodes, in
 // three layouts -- 1-bit black (what the filter reads for black printing),
 // 1-bit banded CMYK with red text in the M and Y bands (what it reads for
-// black and red), and 8-bit RGB (what the RIP hands the prefilter).
+// black and red), and 8-bit RGB (what the RIP hands the prefilter). "tones"
+// is 8-bit RGB in continuous tones: a photo-like logo, grey and red ramps and
+// anti-aliased black and red text, as a RIP renders a page with a picture.
 //
-//   receipt_raster mono|colour|rgb WIDTH ROWS PAGES > job.ras
+//   receipt_raster mono|colour|rgb|tones WIDTH ROWS PAGES > job.ras
 //
 // The stream is compressed as the prefilter writes it; the same arguments
 // always give the same bytes.
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +24,7 @@
 
 namespace {
 
-enum class Kind { Mono, Colour, Rgb };
+enum class Kind { Mono, Colour, Rgb, Tones };
 
 // xorshift64*: repeatable glyphs.
 struct Draw {
@@ -111,6 +114,7 @@ cups_page_header2_t pageHeader(Kind kind, uint32_t width, uint32_t rows) {
       h.cupsBytesPerLine = 4 * band;
       break;
     case Kind::Rgb:
+    case Kind::Tones:
       h.cupsBitsPerColor = 8;
       h.cupsBitsPerPixel = 24;
       h.cupsColorSpace = CUPS_CSPACE_SRGB;
@@ -135,6 +139,8 @@ void encodeRow(Kind kind, const std::vector<uint8_t>& dots, std::vector<uint8_t>
       std::memcpy(out.data() + 2 * band, out.data() + band, band);
       pack(dots, 1, out.data() + 3 * band);
       break;
+    case Kind::Tones:
+      break;  // tonesRow draws these
     case Kind::Rgb:
       for (size_t x = 0; x < dots.size(); ++x) {
         static const uint8_t kColours[3][3] = {{255, 255, 255}, {20, 20, 20}, {220, 30, 35}};
@@ -144,19 +150,54 @@ void encodeRow(Kind kind, const std::vector<uint8_t>& dots, std::vector<uint8_t>
   }
 }
 
+uint8_t clampByte(double value) {
+  return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+}
+
+// Row y of a page in continuous tones, 3 bytes a dot: in each 1,200 rows a
+// photo-like logo (smooth colour fields with grain), grey and red ramps, then
+// the receipt's text with anti-aliased edges (a dot's ink is shared with its
+// neighbours, in quarters).
+void tonesRow(Receipt& receipt, uint32_t y, std::vector<uint8_t>& dots, std::vector<uint8_t>& out) {
+  uint32_t width = receipt.width, block = y % 1200;
+  for (uint32_t x = 0; x < width; ++x) {
+    uint8_t* p = &out[3 * x];
+    if (block < 400) {
+      double grain = static_cast<double>(receipt.draw.next() % 25) - 12;
+      p[0] = clampByte(128 + 90 * std::sin((x + y * 0.7) / 37.0) + grain);
+      p[1] = clampByte(128 + 90 * std::sin((x * 0.6 - y) / 29.0) + grain);
+      p[2] = clampByte(128 + 90 * std::cos((x + y) / 53.0) + grain);
+    } else if (block < 600) {
+      uint8_t level = static_cast<uint8_t>(255 - x * 255 / (width - 1));
+      bool red = block >= 500;
+      p[0] = red ? 255 : level;
+      p[1] = p[2] = level;
+    }
+  }
+  if (block < 600) return;
+  receipt.row(block - 600 + y / 1200 * 600, dots);
+  for (uint32_t x = 0; x < width; ++x) {
+    uint8_t left = x > 0 ? dots[x - 1] : 0, right = x + 1 < width ? dots[x + 1] : 0;
+    uint8_t ink = dots[x] != 0 ? dots[x] : left != 0 ? left : right;
+    int quarters = 2 * (dots[x] != 0) + (left != 0) + (right != 0);
+    static const uint8_t kInk[3][3] = {{255, 255, 255}, {20, 20, 20}, {220, 30, 35}};
+    for (int c = 0; c < 3; ++c) out[3 * x + c] = static_cast<uint8_t>(255 - (255 - kInk[ink][c]) * quarters / 4);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 5) {
-    std::fputs("usage: receipt_raster mono|colour|rgb WIDTH ROWS PAGES > job.ras\n", stderr);
+    std::fputs("usage: receipt_raster mono|colour|rgb|tones WIDTH ROWS PAGES > job.ras\n", stderr);
     return 2;
   }
   std::string name = argv[1];
-  Kind kind = name == "mono" ? Kind::Mono : name == "colour" ? Kind::Colour : Kind::Rgb;
+  Kind kind = name == "mono" ? Kind::Mono : name == "colour" ? Kind::Colour : name == "tones" ? Kind::Tones : Kind::Rgb;
   uint32_t width = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10));
   uint32_t rows = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10));
   uint32_t pages = static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10));
-  if ((name != "mono" && name != "colour" && name != "rgb") || width < 64 || rows == 0) {
+  if ((name != "mono" && name != "colour" && name != "rgb" && name != "tones") || width < 64 || rows == 0) {
     std::fputs("receipt_raster: unknown layout, or a width under 64 dots or no rows\n", stderr);
     return 2;
   }
@@ -168,8 +209,12 @@ int main(int argc, char** argv) {
     cupsRasterWriteHeader2(out, &header);
     std::vector<uint8_t> row(header.cupsBytesPerLine);
     for (uint32_t y = 0; y < rows; ++y) {
-      receipt.row(y + p * 77, dots);
-      encodeRow(kind, dots, row);
+      if (kind == Kind::Tones) {
+        tonesRow(receipt, y + p * 77, dots, row);
+      } else {
+        receipt.row(y + p * 77, dots);
+        encodeRow(kind, dots, row);
+      }
       cupsRasterWritePixels(out, row.data(), header.cupsBytesPerLine);
     }
   }

@@ -1,3 +1,5 @@
+// Diagnostic lines to standard error or to the job's own writer; see
+// diagnostics.h.
 #include "core/diagnostics.h"
 
 #include <cstdarg>
@@ -13,17 +15,13 @@ void Diagnostics::line(const char* text) const {
 }
 
 void Diagnostics::printf(const char* format, ...) const {
-  char small[512];
-  va_list args;
+  va_list args, again;
   va_start(args, format);
-  int length = std::vsnprintf(small, sizeof small, format, args);
+  va_copy(again, args);
+  int length = std::vsnprintf(nullptr, 0, format, args);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
   va_end(args);
-  if (length < 0) return;
-  if (static_cast<size_t>(length) < sizeof small) return line(small);
-  // A line with a long path or message in it.
-  std::string large(static_cast<size_t>(length) + 1, '\0');
-  va_start(args, format);
-  std::vsnprintf(large.data(), large.size(), format, args);
-  va_end(args);
-  line(large.c_str());
+  line(text.c_str());
 }

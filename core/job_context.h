@@ -15,7 +15,9 @@
 struct JobContext {
   // A job of `jobSettings`, whose model must be in the model table, writing
   // to `sink` and reporting to `diagnostics`.
-  JobContext(const JobSettings& jobSettings, OutputSink& sink, Diagnostics diagnostics);
+  JobContext(const JobSettings& jobSettings, OutputSink& sink, Diagnostics diagnostics)
+      : settings(jobSettings), model(*findModel(jobSettings.ModelNumber)), out(sink), log(diagnostics),
+        PrinterModel(jobSettings.ModelNumber) {}
 
   JobSettings settings;  // a raster job takes out the turns ticket sizes forbid
   const ModelRow& model;

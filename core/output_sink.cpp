@@ -1,3 +1,4 @@
+// The job's output sink: the buffer, its flush and the signal hand-over; see output_sink.h.
 #include "core/output_sink.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// The settings reader: the PPD's model number and the options of the option table it reads.
 #include "core/settings.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// The cancel handler of the filter's one job and the pointer it needs; see cancel.h.
 #include "filter/cancel.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// The CUPS filter's flow of one job: text, API mode or the raster page loop; see filter_job.h.
 #include "filter/filter_job.h"
 
 #include <fcntl.h>

@@ -20,7 +20,7 @@
 #include <cups/raster.h>
 
 #include "fuzz/harness.h"
-#include "prefilter/color_model.h"
+#include "core/ppd_file.h"
 #include "image/raster_format.h"
 
 namespace {
@@ -57,9 +57,10 @@ int colorModelOf(const std::string& ppd, int choice) {
   static std::map<std::pair<std::string, int>, int> known;
   auto found = known.find({ppd, choice});
   if (found != known.end()) return found->second;
-  int colorModel = kNoColorModel;
   std::string why;
-  fuzz::check(readColorModel(ppd.c_str(), kOptions[choice], colorModel, why), "a shipped PPD does not read: " + why);
+  PpdFile file = openMarkedPpd(ppd.c_str(), kOptions[choice], why);
+  fuzz::check(file != nullptr, "a shipped PPD does not read: " + why);
+  int colorModel = getOptionChoiceIndex("ColorModel", file.get());
   known[{ppd, choice}] = colorModel;
   return colorModel;
 }

@@ -8,7 +8,7 @@
 #include "image/blank_rows.h"
 
 // Trims (page type 0) one page; kPageReady or kPageBlank.
-int removeNullLine(const Diagnostics& log, const uint8_t* page, cups_page_header_t& header, int32_t pageType,
+int trimBlankRows(const Diagnostics& log, const uint8_t* page, cups_page_header_t& header, int32_t pageType,
                    uint32_t& firstRow) {
   firstRow = 0;
   if (pageType != 0) return kPageReady;
@@ -27,9 +27,7 @@ int removeNullLine(const Diagnostics& log, const uint8_t* page, cups_page_header
   return kPageReady;
 }
 
-// Reports a page cut short; kPageUnreadable.
-int reportUnreadablePage(const Diagnostics& log, int32_t pageType) {
+void reportUnreadablePage(const Diagnostics& log, int32_t pageType) {
   log.line(pageType == 0 ? "TALVERO DEBUG MSG : removeNullLine() NULLIMAGE\n"
                          : "TALVERO DEBUG MSG : removeNullLine() NULLIMAGE2\n");
-  return kPageUnreadable;
 }

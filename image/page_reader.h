@@ -20,9 +20,10 @@ constexpr int kPageUnreadable = -2;
 // set to the first kept row. Any other page type keeps every row: firstRow
 // 0, header unchanged. The page's bytes are not changed.
 // Returns kPageReady or kPageBlank.
-int removeNullLine(const Diagnostics& log, const uint8_t* page, cups_page_header_t& header, int32_t pageType,
+int trimBlankRows(const Diagnostics& log, const uint8_t* page, cups_page_header_t& header, int32_t pageType,
                    uint32_t& firstRow);
 
 // Reports a page whose pixel data ended early (the NULLIMAGE message of page
-// type 0, NULLIMAGE2 of the others). Returns kPageUnreadable.
-int reportUnreadablePage(const Diagnostics& log, int32_t pageType);
+// type 0, NULLIMAGE2 of the others); the page reader's result is then
+// kPageUnreadable.
+void reportUnreadablePage(const Diagnostics& log, int32_t pageType);

@@ -134,14 +134,10 @@ void quarterTurn(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t b
 
 }  // namespace
 
-// Quarter turn clockwise into dest; always returns 0.
-int rotate90Degree(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow) {
+void rotate90Degree(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow) {
   quarterTurn<true>(source, dest, rows, bytesPerRow);
-  return 0;
 }
 
-// Quarter turn counter-clockwise into dest; always returns 0.
-int rotate270Degree(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow) {
+void rotate270Degree(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow) {
   quarterTurn<false>(source, dest, rows, bytesPerRow);
-  return 0;
 }

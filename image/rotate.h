@@ -14,9 +14,9 @@ void rotate180Degree(uint8_t* buffer, uint32_t byteCount);
 // 8 x bytesPerRow rows of (rows + 7) / 8 bytes, result dot (x, y) being
 // source dot (y, rows - 1 - x); the last 8 x R' - rows dots of each result
 // row are 0. Exactly 8 x bytesPerRow x R' bytes are written. `dest` must not
-// overlap `source`. Needs no scratch memory and cannot fail: always returns 0.
-int rotate90Degree(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow);
+// overlap `source`. Needs no scratch memory and cannot fail.
+void rotate90Degree(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow);
 
 // Quarter turn counter-clockwise: result dot (x, y) is source dot
 // (8 x bytesPerRow - 1 - y, x); otherwise as rotate90Degree.
-int rotate270Degree(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow);
+void rotate270Degree(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow);

@@ -65,10 +65,9 @@ void halfRow(const uint8_t* const* rows, uint8_t* out, size_t resultBytes) {
 
 }  // namespace
 
-// Reduces to one third in each direction; always returns 0.
-int scale100(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow) {
+void reduceToThird(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow) {
   const size_t resultBytes = bytesPerRow / 3;
-  if (resultBytes == 0) return 0;
+  if (resultBytes == 0) return;
   for (size_t y = 0; y < rows; y += 3) {
     // A last block row that runs past the plane takes the rows that exist.
     const uint8_t* group[3];
@@ -79,13 +78,11 @@ int scale100(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytes
     else if (count == 2) thirdRow<2>(group, out, resultBytes);
     else thirdRow<1>(group, out, resultBytes);
   }
-  return 0;
 }
 
-// Reduces to one half in each direction; always returns 0.
-int scale50(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow) {
+void reduceToHalf(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesPerRow) {
   const size_t resultBytes = bytesPerRow / 2;
-  if (resultBytes == 0) return 0;
+  if (resultBytes == 0) return;
   for (size_t y = 0; y < rows; y += 2) {
     const uint8_t* pair[2];
     size_t count = rows - y < 2 ? rows - y : 2;
@@ -94,5 +91,4 @@ int scale50(const uint8_t* source, uint8_t* dest, uint32_t rows, uint32_t bytesP
     if (count == 2) halfRow<2>(pair, out, resultBytes);
     else halfRow<1>(pair, out, resultBytes);
   }
-  return 0;
 }

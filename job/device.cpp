@@ -1,3 +1,4 @@
+// The reset, cancel and drawer-kick commands; see device.h.
 #include "job/device.h"
 
 #include "core/commands.h"

@@ -33,14 +33,14 @@ constexpr uint32_t kFocusMinBytes = 64;
 // A reduction: the plane operation and how many source dots each result dot
 // stands for in each direction.
 struct Reduction {
-  int (*reduce)(const uint8_t*, uint8_t*, uint32_t, uint32_t);
+  void (*reduce)(const uint8_t*, uint8_t*, uint32_t, uint32_t);
   uint32_t divisor;
 };
 
 // The reduction a PageSize choice asks for, or nullptr for none.
 const Reduction* reductionFor(int32_t pageSize) {
-  static constexpr Reduction kThird{scale100, 3};
-  static constexpr Reduction kHalf{scale50, 2};
+  static constexpr Reduction kThird{reduceToThird, 3};
+  static constexpr Reduction kHalf{reduceToHalf, 2};
   if (pageSize == kReduceToThird) return &kThird;
   if (pageSize == kReduceToHalf) return &kHalf;
   return nullptr;
@@ -102,173 +102,119 @@ size_t leadingPaddingRows(uint32_t rowBytes, uint32_t width) {
   return dots > width ? dots - width : 0;
 }
 
-// Width of the focus window for `focus` (1 right-hand part, 2 centred).
-uint32_t focusWidth(int32_t focus, int32_t rotation, uint32_t rowBytes) {
-  if (focus == 2 || rotation == 1 || rotation == 3) return kFocusMinBytes;
-  return rowBytes - rowBytes / 3;
-}
-
-// Cuts the job's focus window out of `source` into `dest`.
-void selectWindow(const JobContext& job, const uint8_t* source, uint8_t* dest, const cups_page_header_t& header) {
-  if (job.Focus == 2) {
-    SelectFocusAreaCenter(source, dest, header);
-  } else {
-    SelectFocusArea(source, dest, header, job.Rotation);
-  }
-}
-
-// Whether the page is cut to a focus window: only halved pages whose rows are
-// still wider than the window, when a focus mode is set.
-bool wantsFocus(const JobContext& job, const cups_page_header_t& header) {
-  return job.settings.PageSize == kReduceToHalf && header.cupsBytesPerLine > kFocusMinBytes &&
-         (job.Focus == 1 || job.Focus == 2);
-}
-
 // A page with no rows or no bytes per row left has nothing to print.
 bool hasImage(const cups_page_header_t& header) {
   return header.cupsHeight > 0 && header.cupsBytesPerLine > 0;
 }
 
-// ---- two-colour ----
-
-struct ColourPlanes {
-  uint8_t* black;
-  uint8_t* colour;
-  uint32_t rowBytes;  // bytes per plane row
+// The planes of the page at a stage: one (monochrome) or two (black, then
+// colour), each header.cupsHeight rows of rowBytes bytes. Every stage treats
+// each plane alike.
+struct Planes {
+  uint8_t* at[2];
+  size_t count;
+  uint32_t rowBytes;
 };
 
-void separate(const uint8_t* page, const cups_page_header_t& header, ColourPlanes& planes) {
+// Splits the two-colour page into its black and colour planes.
+void separate(const uint8_t* page, const cups_page_header_t& header, Planes& planes) {
   uint32_t q = header.cupsBytesPerLine / 4;
   for (uint32_t r = 0; r < header.cupsHeight; ++r) {
     const uint8_t* row = page + bytes(r, header.cupsBytesPerLine);
-    uint8_t* colour = planes.colour + bytes(r, q);
-    std::memcpy(planes.black + bytes(r, q), row + 3 * q, q);
+    uint8_t* colour = planes.at[1] + bytes(r, q);
+    std::memcpy(planes.at[0] + bytes(r, q), row + 3 * q, q);
     for (uint32_t j = 0; j < q; ++j) colour[j] = row[j] | row[q + j] | row[2 * q + j];
   }
   planes.rowBytes = q;
 }
 
-// The black plane is reduced into ReduceBuffer, then the colour plane into
-// BlackPlane, whose rows are no longer needed.
-bool reduceColour(PageWork& work, ColourPlanes& planes) {
+// The reduction PageSize asks for. The first plane is reduced into the
+// reduce buffer, a second one into the first one's rows, which are no
+// longer needed. False when memory ran out.
+bool reduce(PageWork& work, Planes& planes) {
   const Reduction* reduction = reductionFor(work.job.settings.PageSize);
   if (reduction == nullptr) return true;
   work.job.Scale = work.job.settings.PageSize;
   uint32_t rows = work.header.cupsHeight;
-  uint32_t q = planes.rowBytes;
-  if (!work.buffers.reduce.reserve(reducedBytes(rows, q, reduction->divisor))) return false;
-  uint8_t* reduced = work.buffers.reduce.data();
-  reduction->reduce(planes.black, reduced, rows, q);
-  reduction->reduce(planes.colour, planes.black, rows, q);
-  reduceHeader(work.header, q, reduction->divisor);
-  planes.colour = planes.black;
-  planes.black = reduced;
-  planes.rowBytes = work.header.cupsBytesPerLine;
+  uint32_t rowBytes = planes.rowBytes;
+  if (!work.buffers.reduced.reserve(reducedBytes(rows, rowBytes, reduction->divisor))) return false;
+  uint8_t* into[2] = {work.buffers.reduced.data(), planes.at[0]};
+  for (size_t i = 0; i < planes.count; ++i) reduction->reduce(planes.at[i], into[i], rows, rowBytes);
+  reduceHeader(work.header, rowBytes, reduction->divisor);
+  planes = {{into[0], into[1]}, planes.count, work.header.cupsBytesPerLine};
   return true;
 }
 
-bool rotateColour(PageWork& work, ColourPlanes& planes) {
-  int32_t rotation = work.job.Rotation;
+// Turns every plane by `rotation` (1, 2, 3 = 90, 180, 270 degrees; any
+// other value leaves the page as it stands): the half turn in place, a
+// quarter turn into a buffer per plane. False when memory ran out.
+bool turn(PageWork& work, Planes& planes, int32_t rotation) {
   uint32_t rows = work.header.cupsHeight;
-  uint32_t q = planes.rowBytes;
+  uint32_t rowBytes = planes.rowBytes;
   if (rotation == 2) {
-    rotate180Degree(planes.colour, static_cast<uint32_t>(bytes(rows, q)));
-    rotate180Degree(planes.black, static_cast<uint32_t>(bytes(rows, q)));
+    for (size_t i = 0; i < planes.count; ++i) rotate180Degree(planes.at[i], static_cast<uint32_t>(bytes(rows, rowBytes)));
     return true;
   }
   if (rotation != 1 && rotation != 3) return true;
-  size_t turnedBytes = quarterTurnBytes(rows, q);
-  if (!work.pipe.colourRotate.reserve(turnedBytes) || !work.pipe.blackRotate.reserve(turnedBytes)) {
-    return false;
+  for (size_t i = 0; i < planes.count; ++i) {
+    if (!work.buffers.turned[i].reserve(quarterTurnBytes(rows, rowBytes))) return false;
   }
-  auto turn = rotation == 1 ? rotate90Degree : rotate270Degree;
-  uint8_t* colourTurned = work.pipe.colourRotate.data();
-  uint8_t* blackTurned = work.pipe.blackRotate.data();
-  turn(planes.colour, colourTurned, rows, q);
-  turn(planes.black, blackTurned, rows, q);
   uint32_t width = work.header.cupsWidth;
   quarterTurnHeader(work.header);
-  size_t skip = rotation == 3 ? bytes(static_cast<uint32_t>(leadingPaddingRows(q, width)), work.header.cupsBytesPerLine) : 0;
-  planes.colour = colourTurned + skip;
-  planes.black = blackTurned + skip;
+  uint32_t padding = rotation == 3 ? static_cast<uint32_t>(leadingPaddingRows(rowBytes, width)) : 0;
+  for (size_t i = 0; i < planes.count; ++i) {
+    uint8_t* turned = work.buffers.turned[i].data();
+    (rotation == 1 ? rotate90Degree : rotate270Degree)(planes.at[i], turned, rows, rowBytes);
+    planes.at[i] = turned + bytes(padding, work.header.cupsBytesPerLine);
+  }
   planes.rowBytes = work.header.cupsBytesPerLine;
   return true;
 }
 
-bool focusColour(PageWork& work, ColourPlanes& planes) {
+// Cuts every plane to the job's focus window (Focus 1 the right-hand part,
+// 2 the centre): only a halved page whose rows are still wider than the
+// window. False when memory ran out.
+bool cutToWindow(PageWork& work, Planes& planes) {
+  const JobContext& job = work.job;
   cups_page_header_t& header = work.header;
-  if (!wantsFocus(work.job, header)) return true;
-  uint32_t width = focusWidth(work.job.Focus, work.job.Rotation, header.cupsBytesPerLine);
-  size_t size = bytes(header.cupsHeight, width);
-  if (!work.pipe.focus.reserve(size) || !work.pipe.colourFocus.reserve(size)) return false;
-  selectWindow(work.job, planes.black, work.pipe.focus.data(), header);
-  selectWindow(work.job, planes.colour, work.pipe.colourFocus.data(), header);
-  focusHeader(header, width);
-  planes.black = work.pipe.focus.data();
-  planes.colour = work.pipe.colourFocus.data();
-  planes.rowBytes = width;
-  return true;
-}
-
-// ---- monochrome ----
-
-bool reduceMono(PageWork& work, uint8_t*& plane) {
-  const Reduction* reduction = reductionFor(work.job.settings.PageSize);
-  if (!work.job.model.monoScale || reduction == nullptr) return true;
-  work.job.Scale = work.job.settings.PageSize;
-  uint32_t rows = work.header.cupsHeight;
-  uint32_t rowBytes = work.header.cupsBytesPerLine;
-  if (!work.buffers.reduce.reserve(reducedBytes(rows, rowBytes, reduction->divisor))) return false;
-  reduction->reduce(plane, work.buffers.reduce.data(), rows, rowBytes);
-  plane = work.buffers.reduce.data();
-  reduceHeader(work.header, rowBytes, reduction->divisor);
-  return true;
-}
-
-bool rotateMono(PageWork& work, uint8_t*& plane) {
-  uint32_t rows = work.header.cupsHeight;
-  uint32_t rowBytes = work.header.cupsBytesPerLine;
-  int32_t rotation = work.job.settings.Rotation;
-  if (rotation == 1 || rotation == 3) {
-    if (!work.buffers.mono.reserve(quarterTurnBytes(rows, rowBytes))) return false;
-    uint8_t* mono = work.buffers.mono.data();
-    (rotation == 1 ? rotate90Degree : rotate270Degree)(plane, mono, rows, rowBytes);
-    work.job.Rotation = rotation;
-    uint32_t width = work.header.cupsWidth;
-    quarterTurnHeader(work.header);
-    size_t skip = rotation == 3 ? bytes(static_cast<uint32_t>(leadingPaddingRows(rowBytes, width)), work.header.cupsBytesPerLine) : 0;
-    plane = mono + skip;
+  uint32_t rowBytes = header.cupsBytesPerLine;
+  if (job.settings.PageSize != kReduceToHalf || rowBytes <= kFocusMinBytes || (job.Focus != 1 && job.Focus != 2)) {
     return true;
   }
-  if (rotation == 2) {
-    rotate180Degree(plane, static_cast<uint32_t>(bytes(rows, rowBytes)));
-    work.job.Rotation = 2;
+  bool window64 = job.Focus == 2 || job.Rotation == 1 || job.Rotation == 3;
+  uint32_t width = window64 ? kFocusMinBytes : rowBytes - rowBytes / 3;
+  for (size_t i = 0; i < planes.count; ++i) {
+    if (!work.buffers.window[i].reserve(bytes(header.cupsHeight, width))) return false;
   }
-  // 0, 2, and any value that names no turn: the page goes on as it stands.
+  for (size_t i = 0; i < planes.count; ++i) {
+    uint8_t* window = work.buffers.window[i].data();
+    if (job.Focus == 2) SelectFocusAreaCenter(planes.at[i], window, header);
+    if (job.Focus == 1) SelectFocusArea(planes.at[i], window, header, job.Rotation);
+    planes.at[i] = window;
+  }
+  focusHeader(header, width);
+  planes.rowBytes = width;
   return true;
 }
 
 // After a quarter turn the page may have blank rows at both ends (the page's
 // blank margins at its sides); they go, and the rest keeps its orientation.
-void trimMono(PageWork& work, uint8_t*& plane) {
+void trimTurnedPage(PageWork& work, Planes& planes) {
   int32_t rotation = work.job.settings.Rotation;
   if (work.job.PageType != 0 || (rotation != 1 && rotation != 3)) return;
   cups_page_header_t& header = work.header;
-  header.cupsHeight -= trailingBlankRows(plane, header.cupsHeight, header.cupsBytesPerLine);
-  uint32_t leading = leadingBlankRows(plane, header.cupsHeight, header.cupsBytesPerLine);
+  header.cupsHeight -= trailingBlankRows(planes.at[0], header.cupsHeight, header.cupsBytesPerLine);
+  uint32_t leading = leadingBlankRows(planes.at[0], header.cupsHeight, header.cupsBytesPerLine);
   header.cupsHeight -= leading;
-  plane += bytes(leading, header.cupsBytesPerLine);
+  planes.at[0] += bytes(leading, header.cupsBytesPerLine);
 }
 
-bool focusMono(PageWork& work, uint8_t*& plane) {
-  cups_page_header_t& header = work.header;
-  if (work.job.model.compact || !wantsFocus(work.job, header)) return true;
-  uint32_t width = focusWidth(work.job.Focus, work.job.Rotation, header.cupsBytesPerLine);
-  if (!work.pipe.focus.reserve(bytes(header.cupsHeight, width))) return false;
-  selectWindow(work.job, plane, work.pipe.focus.data(), header);
-  focusHeader(header, width);
-  plane = work.pipe.focus.data();
-  return true;
+// The planes and their geometry, for the writers.
+Made handOver(const PageWork& work, const Planes& planes, PagePlanes& made) {
+  const cups_page_header_t& header = work.header;
+  made = {planes.at[0], planes.count == 2 ? planes.at[1] : nullptr, header.cupsWidth, header.cupsHeight,
+          planes.rowBytes};
+  return Made::Page;
 }
 
 }  // namespace
@@ -277,30 +223,31 @@ Made runColourPipeline(PageWork& work, PagePlanes& made) {
   work.job.ColorMode = 0;
   work.job.Rotation = work.job.settings.Rotation;
   size_t planeBytes = bytes(work.header.cupsHeight, work.header.cupsBytesPerLine / 4);
-  if (!work.pipe.colour.reserve(planeBytes) || !work.pipe.black.reserve(planeBytes)) return Made::NoMemory;
-  ColourPlanes planes{work.pipe.black.data(), work.pipe.colour.data(), 0};
+  PageBuf* separated = work.buffers.separated;
+  if (!separated[0].reserve(planeBytes) || !separated[1].reserve(planeBytes)) return Made::NoMemory;
+  Planes planes{{separated[0].data(), separated[1].data()}, 2, 0};
   separate(work.page, work.header, planes);
-  if (!reduceColour(work, planes)) return Made::NoMemory;
+  if (!reduce(work, planes)) return Made::NoMemory;
   if (!hasImage(work.header)) return Made::Nothing;
-  if (!rotateColour(work, planes) || !focusColour(work, planes)) return Made::NoMemory;
-  made = {planes.black, planes.colour, work.header.cupsWidth, work.header.cupsHeight, planes.rowBytes};
-  return Made::Page;
+  if (!turn(work, planes, work.job.Rotation) || !cutToWindow(work, planes)) return Made::NoMemory;
+  return handOver(work, planes, made);
 }
 
 Made runMonoPipeline(PageWork& work, PagePlanes& made) {
-  work.job.ColorMode = 1;
-  uint8_t* plane = work.page;
-  if (!reduceMono(work, plane)) return Made::NoMemory;
+  JobContext& job = work.job;
+  job.ColorMode = 1;
+  Planes planes{{work.page, nullptr}, 1, work.header.cupsBytesPerLine};
+  if (job.model.monoScale && !reduce(work, planes)) return Made::NoMemory;
   if (!hasImage(work.header)) return Made::Nothing;
-  if (!rotateMono(work, plane)) return Made::NoMemory;
-  trimMono(work, plane);
+  int32_t rotation = job.settings.Rotation;
+  if (rotation >= 1 && rotation <= 3) job.Rotation = rotation;  // only a page that turns sets it
+  if (!turn(work, planes, rotation)) return Made::NoMemory;
+  trimTurnedPage(work, planes);
   // A page that trimming left without a single row has nothing to print;
   // it keeps its end-of-page feed, which the page loop sends.
   if (!hasImage(work.header)) return Made::Nothing;
-  if (!focusMono(work, plane)) return Made::NoMemory;
-  const cups_page_header_t& header = work.header;
-  made = {plane, nullptr, header.cupsWidth, header.cupsHeight, header.cupsBytesPerLine};
-  return Made::Page;
+  if (!job.model.compact && !cutToWindow(work, planes)) return Made::NoMemory;
+  return handOver(work, planes, made);
 }
 
 PlaneShape planeShape(const PageWork& work, bool colourPlanes) {

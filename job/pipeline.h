@@ -11,21 +11,14 @@
 #include "output/page.h"
 
 // The page-sized buffers of a raster job, each sized for the page at hand
-// and kept for later pages.
-struct JobBuffers {
-  PageBuf page;    // the page's rows as they arrive; trimmed where it lies
-  PageBuf reduce;  // the reduced page (the black plane in the two-colour pipeline)
-  PageBuf mono;    // the monochrome page turned by a quarter
-};
-
-// The buffers of the two-colour pipeline.
-struct PipelineBuffers {
-  PageBuf black;
-  PageBuf colour;
-  PageBuf blackRotate;
-  PageBuf colourRotate;
-  PageBuf focus;
-  PageBuf colourFocus;
+// and kept for later pages. A stage with two planes (black, then colour)
+// uses both of its pair, a monochrome page the first.
+struct PageBuffers {
+  PageBuf page;          // the page's rows as they arrive; trimmed where it lies
+  PageBuf separated[2];  // the two planes of a two-colour page
+  PageBuf reduced;       // the reduced page (its first plane)
+  PageBuf turned[2];     // the planes turned by a quarter
+  PageBuf window[2];     // the planes cut to the focus window
 };
 
 // What a page's pipeline works on; the raster job owns it for the whole job.
@@ -35,8 +28,7 @@ struct PageWork {
   JobContext& job;
   cups_page_header_t header{};  // the current page's geometry, as each stage leaves it
   uint8_t* page = nullptr;      // the first kept row of the page, in buffers.page
-  JobBuffers buffers;
-  PipelineBuffers pipe;
+  PageBuffers buffers;
 };
 
 // What a pipeline made of a page.

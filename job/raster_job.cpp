@@ -170,7 +170,8 @@ uint8_t* rasterPageRows(RasterJob& raster, uint32_t rows) {
 
 void abandonRasterPage(RasterJob& raster) {
   const Diagnostics& log = raster.job.log;
-  reportPageRead(log, reportUnreadablePage(log, raster.job.PageType), raster.work.header);
+  reportUnreadablePage(log, raster.job.PageType);
+  reportPageRead(log, kPageUnreadable, raster.work.header);
   log.printf("ERROR: The raster data of page %d ends early.\n", raster.pagesRead);
 }
 
@@ -178,7 +179,7 @@ bool finishRasterPage(RasterJob& raster) {
   JobContext& job = raster.job;
   PageWork& work = raster.work;
   uint32_t firstRow = 0;
-  int result = removeNullLine(job.log, work.buffers.page.data(), work.header, job.PageType, firstRow);
+  int result = trimBlankRows(job.log, work.buffers.page.data(), work.header, job.PageType, firstRow);
   reportPageRead(job.log, result, work.header);
   if (result == kPageBlank) return true;
   work.page = work.buffers.page.data() + size_t{firstRow} * work.header.cupsBytesPerLine;

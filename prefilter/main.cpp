@@ -30,7 +30,7 @@
 
 #include <cups/raster.h>
 
-#include "prefilter/color_model.h"
+#include "core/ppd_file.h"
 #include "image/raster_format.h"
 
 namespace {
@@ -169,6 +169,17 @@ bool discardInput(int fd) {
   return true;
 }
 
+// The job's ColorModel, read from the PPD as rastertoTalvero reads it (-1
+// when the PPD has no such option). False, with the ERROR line, when the
+// PPD cannot be read.
+bool readColorModel(const char* options, int& colorModel) {
+  std::string why;
+  PpdFile ppd = openMarkedPpd(std::getenv("PPD"), options, why);
+  if (!ppd) std::fprintf(stderr, "ERROR: %s\n", why.c_str());
+  if (ppd) colorModel = getOptionChoiceIndex("ColorModel", ppd.get());
+  return ppd != nullptr;
+}
+
 // Opens the input: the named file, else standard input. Returns -1 on error.
 int openInput(int argc, char** argv) {
   if (argc < 7) return 0;
@@ -196,12 +207,8 @@ int main(int argc, char** argv) {
     return read ? 0 : 1;
   }
 
-  int colorModel = kNoColorModel;
-  std::string why;
-  if (!readColorModel(std::getenv("PPD"), argv[5], colorModel, why)) {
-    std::fprintf(stderr, "ERROR: %s\n", why.c_str());
-    return 1;
-  }
+  int colorModel = -1;
+  if (!readColorModel(argv[5], colorModel)) return 1;
   const bool twoColour = colorModel == 0;
   std::fprintf(stderr, "DEBUG: rastertoTalveroPlanes: ColorModel %d, %s pages\n", colorModel,
                twoColour ? "black and red" : "black");

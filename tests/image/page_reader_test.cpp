@@ -46,7 +46,7 @@ Bytes rowsOf(const RasterPage& p, uint32_t first, uint32_t last) {
                p.pixels.begin() + static_cast<std::ptrdiff_t>((last + 1) * b));
 }
 
-// One page read and handed to removeNullLine, and everything it left behind.
+// One page read and handed to trimBlankRows, and everything it left behind.
 struct ReadResult {
   int result = 0;
   cups_page_header_t header{};
@@ -75,7 +75,7 @@ class Stream {
   bool nextHeader(cups_page_header_t& header) { return cupsRasterReadHeader(raster_, &header) != 0; }
 
   // Reads the next header and the page's pixels and hands the page to
-  // removeNullLine, or to reportUnreadablePage when the pixels end early.
+  // trimBlankRows, or to reportUnreadablePage when the pixels end early.
   ReadResult readPage(int32_t pageType) {
     ReadResult r;
     if (!nextHeader(r.header)) {
@@ -86,11 +86,12 @@ class Stream {
     r.whole.assign(size, kUntouched);
     Diagnostics log = logInto(r.err);
     if (cupsRasterReadPixels(raster_, r.whole.data(), static_cast<unsigned>(size)) == 0) {
-      r.result = reportUnreadablePage(log, pageType);
+      reportUnreadablePage(log, pageType);
+      r.result = kPageUnreadable;
     } else {
       r.read = r.whole;
       uint32_t first = 0;
-      r.result = removeNullLine(log, r.whole.data(), r.header, pageType, first);
+      r.result = trimBlankRows(log, r.whole.data(), r.header, pageType, first);
       auto from = r.whole.begin() + static_cast<std::ptrdiff_t>(size_t{first} * r.header.cupsBytesPerLine);
       if (r.result == kPageReady) {
         r.page.assign(from, from + static_cast<std::ptrdiff_t>(size_t{r.header.cupsHeight} * r.header.cupsBytesPerLine));

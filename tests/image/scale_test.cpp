@@ -13,20 +13,20 @@ using namespace talvero_test;
 
 namespace {
 
-using ScaleFn = int (*)(const uint8_t*, uint8_t*, uint32_t, uint32_t);
+using ScaleFn = void (*)(const uint8_t*, uint8_t*, uint32_t, uint32_t);
 
 struct Reduction {
   const char* name;
   ScaleFn fn;
   uint32_t factor;
 };
-const Reduction kReductions[] = {{"scale50", scale50, 2}, {"scale100", scale100, 3}};
+const Reduction kReductions[] = {{"reduceToHalf", reduceToHalf, 2}, {"reduceToThird", reduceToThird, 3}};
 
 // Runs a reduction into a dirty, guarded destination; the result bytes.
 Bytes reduce(const Reduction& r, const Bytes& source, uint32_t rows, uint32_t bytesPerRow) {
   size_t size = size_t{(rows + r.factor - 1) / r.factor} * (bytesPerRow / r.factor);
   Bytes dest = guardedBuffer(size);
-  EXPECT_EQ(0, r.fn(source.data(), dest.data(), rows, bytesPerRow));
+  r.fn(source.data(), dest.data(), rows, bytesPerRow);
   EXPECT_TRUE(guardsIntact(dest, size)) << r.name << " wrote past its result";
   dest.resize(size);
   return dest;

@@ -21,7 +21,7 @@
 #include "core/model_table.h"
 #include "core/option_table.h"
 #include "core/settings.h"
-#include "prefilter/color_model.h"
+#include "core/ppd_file.h"
 #include "support.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -170,10 +170,10 @@ TEST(Ppds, FilterAndPrefilterReadAJobsColourAlike) {
       std::string err;
       EXPECT_EQ(initializeSettings(c.options, settings, talvero_test::logInto(err)), kModelSupported);
       EXPECT_EQ(settings.ColorModel, want);
-      int choice = kNoColorModel;
-      std::string why;
-      EXPECT_TRUE(readColorModel(ppdPath(model).c_str(), c.options, choice, why)) << why;
-      EXPECT_EQ(choice, want);
+      std::string why;  // the prefilter's reading
+      PpdFile marked = openMarkedPpd(ppdPath(model).c_str(), c.options, why);
+      ASSERT_TRUE(marked) << why;
+      EXPECT_EQ(getOptionChoiceIndex("ColorModel", marked.get()), want);
     }
   }
   // A bare number never picks a page size, which the RIP lays out too.
