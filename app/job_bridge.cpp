@@ -163,9 +163,14 @@ BridgeResult bridgeEndJob(BridgeJobPtr job) {
   return BridgeResult{job->raster.pageCount, job->raster.failed, job->out.writeError()};
 }
 
-void bridgeCancelJob(BridgeJobPtr job) {
+int bridgeWriteError(const BridgeJob& job) {
+  return job.out.writeError();
+}
+
+bool bridgeCancelJob(BridgeJobPtr job) {
   // Whatever page was coming is dropped; the bytes produced so far go first.
   sendCancelNulls(job->out);
   shutDown(job->out);
   job->out.flush();
+  return job->out.writeError() == 0;
 }

@@ -31,7 +31,7 @@ using BridgeJobPtr = std::unique_ptr<BridgeJob, BridgeJobDeleter>;
 struct BridgeResult {
   int pages = 0;        // pages printed (blank pages skipped are not counted)
   bool failed = false;  // a page was cut short or a buffer could not be allocated; the job stopped there
-  int writeError = 0;   // errno of a failed write to the printer, 0 when every write went through
+  int writeError = 0;   // errno of the writer's failure, 0 when it took every byte
 };
 
 // Starts a job for `settings` (filled by fillJobSettings; a model of the
@@ -68,6 +68,11 @@ const std::string& bridgeWidthNotice(const BridgeJob& job);
 // hands the last bytes to the writer.
 BridgeResult bridgeEndJob(BridgeJobPtr job);
 
+// The errno of the writer's failure, 0 while it has taken every byte (after
+// a failure no more bytes are handed to it).
+int bridgeWriteError(const BridgeJob& job);
+
 // Ends a cancelled job as the filter ends one: the bytes produced so far,
 // 720 bytes 00 and ESC @, so the printer comes back to a known state.
-void bridgeCancelJob(BridgeJobPtr job);
+// Returns true when the writer took them all.
+bool bridgeCancelJob(BridgeJobPtr job);

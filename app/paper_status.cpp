@@ -1,6 +1,8 @@
 // Asking an ESC/POS printer for its paper state over a short connection of
-// our own; see paper_status.h.
+// our own, with the decoder the filter uses; see paper_status.h.
 #include "app/paper_status.h"
+
+#include "job/status_query.h"
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -11,18 +13,44 @@
 #include <cerrno>
 #include <string>
 
-#include "core/commands.h"
-
 namespace {
 
-// Waits for `events` on `fd` for at most `wait`; true when they came.
-bool waitFor(int fd, short events, std::chrono::milliseconds wait) {
+// A connection of our own used for nothing but status queries.
+class SocketChannel final : public StatusChannel {
+ public:
+  explicit SocketChannel(int fd) : fd_(fd) {}
+
+  bool send(std::span<const uint8_t> bytes) override {
+    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+
+  ssize_t receive(std::span<uint8_t> into, std::chrono::milliseconds wait) override {
+    if (waitFor(fd_, POLLIN, wait) == 0) return 0;
+    ssize_t n = recv(fd_, into.data(), into.size(), MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+    return n > 0 ? n : -1;
+  }
+
+ private:
+  int fd_;
+};
+
+// The paper state in a printer's status.
+PaperState paperOf(const PrinterStatus& status) {
+  if (!status.answered) return PaperState::Unknown;
+  if (status.paperOut) return PaperState::Empty;
+  return status.paperLow ? PaperState::Low : PaperState::Ok;
+}
+
+}  // namespace
+
+short waitFor(int fd, short events, std::chrono::milliseconds wait) {
   pollfd entry{fd, events, 0};
   int result;
   do {
     result = poll(&entry, 1, static_cast<int>(wait.count()));
   } while (result < 0 && errno == EINTR);
-  return result == 1 && (entry.revents & events) != 0;
+  return result == 1 ? entry.revents : 0;
 }
 
 // A non-blocking TCP connection to host:port, or -1 after `wait`.
@@ -38,7 +66,7 @@ int connectTo(const char* host, int port, std::chrono::milliseconds wait) {
     int error = 0;
     socklen_t length = sizeof error;
     bool connected = connect(fd, at->ai_addr, at->ai_addrlen) == 0 ||
-                     (errno == EINPROGRESS && waitFor(fd, POLLOUT, wait) &&
+                     (errno == EINPROGRESS && (waitFor(fd, POLLOUT, wait) & POLLOUT) != 0 &&
                       getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0);
     if (!connected) {
       close(fd);
@@ -49,33 +77,27 @@ int connectTo(const char* host, int port, std::chrono::milliseconds wait) {
   return fd;
 }
 
-// Sends a query and reads its one-byte answer; false when none came in time.
-bool ask(int fd, const uint8_t (&query)[3], uint8_t& answer, std::chrono::milliseconds wait) {
-  if (send(fd, query, sizeof query, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof query)) return false;
-  return waitFor(fd, POLLIN, wait) && recv(fd, &answer, 1, 0) == 1;
-}
-
-}  // namespace
-
 PaperState paperStateFromDleEot(uint8_t answer) {
-  if ((answer & 0x93) != 0x12) return PaperState::Unknown;
-  if ((answer & 0x60) != 0) return PaperState::Empty;
-  return (answer & 0x0C) != 0 ? PaperState::Low : PaperState::Ok;
+  PrinterStatus status;
+  readPaperSensor(answer, status);
+  return paperOf(status);
 }
 
 PaperState paperStateFromGsR(uint8_t answer) {
-  if ((answer & 0x90) != 0) return PaperState::Unknown;
-  if ((answer & 0x0C) != 0) return PaperState::Empty;
-  return (answer & 0x03) != 0 ? PaperState::Low : PaperState::Ok;
+  PrinterStatus status;
+  readPaperInTurn(answer, status);
+  return paperOf(status);
+}
+
+PrinterStatus askSocketStatus(const char* host, int port, std::chrono::milliseconds wait) {
+  int fd = connectTo(host, port, wait);
+  if (fd < 0) return PrinterStatus{};
+  SocketChannel channel(fd);
+  PrinterStatus status = askPrinter(channel, wait);
+  close(fd);
+  return status;
 }
 
 PaperState askSocketPrinter(const char* host, int port, std::chrono::milliseconds wait) {
-  int fd = connectTo(host, port, wait);
-  if (fd < 0) return PaperState::Unknown;
-  uint8_t answer = 0;
-  PaperState state = PaperState::Unknown;
-  if (ask(fd, command::kPaperSensorNow, answer, wait)) state = paperStateFromDleEot(answer);
-  if (state == PaperState::Unknown && ask(fd, command::kPaperSensor, answer, wait)) state = paperStateFromGsR(answer);
-  close(fd);
-  return state;
+  return paperOf(askSocketStatus(host, port, wait));
 }

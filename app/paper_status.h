@@ -1,10 +1,13 @@
-// The printer's paper state, asked of the printer itself: DLE EOT 4 (real-time
-// roll paper sensor status) and, when that gets no valid answer, GS r 1
-// (paper sensor status). Answers are one byte each.
+// The printer's paper state, asked of the printer itself on a short
+// connection of our own (filter/status_query.h: DLE EOT 1, 2 and 4, and GS r
+// 1 when those get no answer), and the socket helpers the application's
+// printer links share.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+
+#include "job/status_query.h"
 
 enum class PaperState : uint8_t {
   Unknown,  // no valid answer: the state stays as it was
@@ -13,15 +16,24 @@ enum class PaperState : uint8_t {
   Empty,
 };
 
-// The state in an answer to DLE EOT 4: bits 0x0C paper near its end, 0x60
-// paper out; bits 0x12 are always set and 0x81 never, else the byte is no
-// answer (Unknown).
+// The state in an answer to DLE EOT 4 (roll paper sensor); Unknown when the
+// byte is no such answer.
 PaperState paperStateFromDleEot(uint8_t answer);
 
-// The state in an answer to GS r 1: bits 0x03 near its end, 0x0C paper out;
-// bits 0x90 are never set, else the byte is no answer (Unknown).
+// The state in an answer to GS r 1 (paper sensor); Unknown when the byte is
+// no such answer.
 PaperState paperStateFromGsR(uint8_t answer);
 
 // Asks the AppSocket printer at `host`:`port` on a connection of its own,
-// waiting at most `wait` for the connection and for each answer.
+// waiting at most `wait` for the connection and for the answers.
+PrinterStatus askSocketStatus(const char* host, int port, std::chrono::milliseconds wait);
+
+// The paper state of the same answers.
 PaperState askSocketPrinter(const char* host, int port, std::chrono::milliseconds wait);
+
+// Waits for `events` on `fd` for at most `wait`; the events that came (0
+// when none did).
+short waitFor(int fd, short events, std::chrono::milliseconds wait);
+
+// A non-blocking TCP connection to host:port, or -1 after `wait`.
+int connectTo(const char* host, int port, std::chrono::milliseconds wait);

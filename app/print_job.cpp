@@ -1,32 +1,40 @@
 // PAPPL's raster callbacks for a Talvero printer: the job's IPP options are
 // turned into the filter's JobSettings, and each page PAPPL rasterises (from
 // PWG raster, PNG or JPEG) goes through the job bridge, whose printer bytes
-// go to the job's device.
+// go to the job's device through its printer link. Before each page the job
+// waits until the printer can print it (job_gate.h); a job whose bytes did
+// not all reach the printer ends aborted with the cause as its message.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "app/driver.h"
 #include "app/job_bridge.h"
+#include "app/job_gate.h"
 #include "app/job_options.h"
 #include "app/messages.h"
 #include "core/model_table.h"
 
 namespace {
 
+using std::chrono::milliseconds;
+
+// How long the cancel sequence of a cancelled job may take to reach the printer.
+constexpr milliseconds kCancelWait{2000};
+
 // The state of one job, kept with the PAPPL job.
 struct AppJob {
+  AppJob(pappl_job_t* job, pappl_device_t* device) : link(job, device) {}
+  PrinterLink link;
   BridgeJobPtr bridge;
+  bool asking = true;    // the printer answers status queries
+  bool stopped = false;  // the job ended unprinted: nothing more is sent
 };
-
-// Output writer: the bytes go to the job's device.
-ssize_t writeToDevice(void* context, const uint8_t* data, size_t length) {
-  return papplDeviceWrite(static_cast<pappl_device_t*>(context), data, length);
-}
 
 // Diagnostics of the printing core: each line goes to the job's log, at
 // debug level (the filter's lines for the spooler, kept for the developer).
@@ -81,11 +89,43 @@ JobRequest requestOf(const pappl_pr_options_t& options, const VendorSource& sour
 
 AppJob* appJobOf(pappl_job_t* job) { return static_cast<AppJob*>(papplJobGetData(job)); }
 
-// The words for a printer that stopped taking the job's bytes.
-std::string printerStopped(int pages, int error) {
-  return "not printed in full: the printer stopped taking data" +
-         (pages > 0 ? " after " + std::to_string(pages) + " page" + (pages == 1 ? "" : "s") : std::string()) +
-         " (" + std::strerror(error) + ")";
+// Why a write of the job failed: the job was cancelled, the server is
+// stopping, or the connection broke.
+GateOutcome outcomeAfterWrite(pappl_job_t* job) {
+  if (papplJobIsCanceled(job)) return GateOutcome::Cancelled;
+  return serverStopping(papplPrinterGetSystem(papplJobGetPrinter(job))) ? GateOutcome::ShutDown
+                                                                          : GateOutcome::Broken;
+}
+
+// Ends the job's printing for `outcome` with its cause shown; returns what
+// the PAPPL callback returns (true only for a cancelled job, which PAPPL
+// ends with the cancel sequence).
+bool stopJob(AppJob& appJob, pappl_job_t* job, GateOutcome outcome) {
+  if (outcome == GateOutcome::Cancelled) return true;
+  appJob.stopped = true;
+  if (outcome == GateOutcome::ShutDown) {
+    papplJobSetMessage(job, "Not printed: the server shut down while the job waited for the printer.");
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "The server is shutting down; the job ends unprinted.");
+  } else {
+    setJobProblem(job, appJob.link.failure() + ".");
+  }
+  return false;
+}
+
+// Ends a cancelled job on the printer: the cancel sequence when the printer
+// takes it within kCancelWait, else the connection is reset; the log says
+// which.
+void cancelOnPrinter(AppJob& appJob, pappl_job_t* job) {
+  appJob.link.finalWrites(kCancelWait);
+  bool sent = bridgeCancelJob(std::move(appJob.bridge)) && appJob.link.confirm() == Delivery::Delivered;
+  if (sent) {
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Cancelled: the printer got 720 bytes 00 and ESC @.");
+    return;
+  }
+  appJob.link.abandon();
+  papplLogJob(job, PAPPL_LOGLEVEL_WARN,
+              "Cancelled: the printer took no more data, so the connection was closed without the cancel "
+              "sequence (720 bytes 00 and ESC @).");
 }
 
 }  // namespace
@@ -99,7 +139,10 @@ bool talveroStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
   ippDelete(source.defaults);
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Model %d, %s: %s.", settings.ModelNumber,
               colourPlanes ? "black and red" : "black", settingsText(settings).c_str());
-  auto* appJob = new AppJob{bridgeStartJob(settings, colourPlanes, writeToDevice, device, Diagnostics(logToJob, job))};
+  auto* appJob = new AppJob(job, device);
+  appJob->link.prepare();
+  appJob->bridge =
+      bridgeStartJob(settings, colourPlanes, PrinterLink::writeOut, &appJob->link, Diagnostics(logToJob, job));
   papplJobSetData(job, appJob);
   return true;
 }
@@ -121,41 +164,50 @@ bool talveroWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, un
   return appJob != nullptr;
 }
 
-bool talveroEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device, unsigned page) {
+bool talveroEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned page) {
   AppJob* appJob = appJobOf(job);
-  if (appJob == nullptr) return false;
+  if (appJob == nullptr || appJob->stopped) return false;
   if (papplJobIsCanceled(job)) return true;  // the end of the job sends the cancel sequence
+  GateOutcome outcome = waitForPrinter(appJob->link, job, appJob->asking);
+  if (outcome != GateOutcome::Go) return stopJob(*appJob, job, outcome);
   std::string why;
   bool printed = bridgeEndPage(*appJob->bridge, why);
-  papplDeviceFlush(device);
   if (const std::string& notice = bridgeWidthNotice(*appJob->bridge); !notice.empty()) {
     papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Page %u: %s.", page, notice.c_str());
     papplJobSetMessage(job, "Page %u: %s.", page, notice.c_str());
   }
-  if (!printed) setJobProblem(job, "Page " + std::to_string(page) + " not printed: " + why);
-  return printed;
+  if (!printed) {
+    setJobProblem(job, "Page " + std::to_string(page) + " not printed: " + why);
+    return false;
+  }
+  if (bridgeWriteError(*appJob->bridge) != 0) return stopJob(*appJob, job, outcomeAfterWrite(job));
+  return true;
 }
 
-bool talveroEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+bool talveroEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   AppJob* appJob = appJobOf(job);
   if (appJob == nullptr) return false;
+  std::unique_ptr<AppJob> owned(appJob);
+  papplJobSetData(job, nullptr);
+  checkPaperAfterJob(papplJobGetPrinter(job));  // the printer's state, once the job has let go of it
   if (papplJobIsCanceled(job)) {
-    bridgeCancelJob(std::move(appJob->bridge));
-    papplDeviceFlush(device);
-    delete appJob;
-    papplJobSetData(job, nullptr);
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Cancelled: the printer got 720 bytes 00 and ESC @.");
+    cancelOnPrinter(*owned, job);
     return true;
   }
-  BridgeResult result = bridgeEndJob(std::move(appJob->bridge));
-  papplDeviceFlush(device);
-  delete appJob;
-  papplJobSetData(job, nullptr);
+  if (owned->stopped) {
+    owned->link.abandon();  // nothing more reaches the printer
+    return false;
+  }
+  BridgeResult result = bridgeEndJob(std::move(owned->bridge));
+  GateOutcome outcome = result.writeError != 0 ? outcomeAfterWrite(job) : confirmJob(owned->link, job, owned->asking);
+  if (outcome != GateOutcome::Go) {
+    stopJob(*owned, job, outcome);
+    owned->link.abandon();
+    return false;
+  }
   papplLogJob(job, result.pages > 0 ? PAPPL_LOGLEVEL_INFO : PAPPL_LOGLEVEL_WARN, "%d page%s printed%s.",
               result.pages, result.pages == 1 ? "" : "s", result.failed ? ", then the job stopped" : "");
-  if (result.writeError != 0) setJobProblem(job, printerStopped(result.pages, result.writeError));
-  checkPaperAfterJob(papplJobGetPrinter(job));
-  return !result.failed && result.writeError == 0;
+  return !result.failed;
 }
 
 bool talveroPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
@@ -164,15 +216,20 @@ bool talveroPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* devi
     setJobProblem(job, std::string("not printed: the job's file cannot be opened: ") + std::strerror(errno));
     return false;
   }
+  AppJob appJob(job, device);
+  appJob.link.prepare();
+  GateOutcome outcome = waitForPrinter(appJob.link, job, appJob.asking);
   uint8_t buffer[16384];
-  ssize_t count;
-  bool written = true;
-  while (written && (count = read(fd, buffer, sizeof buffer)) > 0) {
-    written = papplDeviceWrite(device, buffer, static_cast<size_t>(count)) == count;
+  ssize_t count = 0;
+  while (outcome == GateOutcome::Go && (count = read(fd, buffer, sizeof buffer)) > 0) {
+    if (PrinterLink::writeOut(&appJob.link, buffer, static_cast<size_t>(count)) != count) {
+      outcome = outcomeAfterWrite(job);
+    }
   }
-  int error = written ? 0 : errno;
   close(fd);
-  papplDeviceFlush(device);
-  if (!written) setJobProblem(job, printerStopped(0, error != 0 ? error : EIO));
-  return written && count == 0;
+  if (outcome == GateOutcome::Go) outcome = confirmJob(appJob.link, job, appJob.asking);
+  if (outcome == GateOutcome::Go) return count == 0;
+  if (outcome != GateOutcome::Cancelled) stopJob(appJob, job, outcome);
+  appJob.link.abandon();
+  return outcome == GateOutcome::Cancelled;
 }

@@ -1,9 +1,10 @@
-// Keeping a printer's paper state in its printer-state-reasons: when a
-// client asks an idle printer for its state (PAPPL's status callback) and a
-// second after each job, a socket:// printer is asked on a short connection
-// of its own (paper_status.h); a usb:// printer reports paper out through
-// the port status PAPPL reads. A printer that does not answer leaves the
-// reasons as they were.
+// Keeping a printer's state in its printer-state-reasons when no job runs:
+// when a client asks an idle printer for its state (PAPPL's status callback)
+// and a second after each job, a socket:// printer is asked on a short
+// connection of its own (paper_status.h); a usb:// printer gives its port
+// status. The answer sets the same reasons a job shows (job_gate.h; paper
+// out, near its end, cover open, offline, an error). A printer that does not
+// answer leaves the reasons as they were.
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -13,55 +14,45 @@
 #include <thread>
 
 #include "app/driver.h"
+#include "app/job_gate.h"
 #include "app/paper_status.h"
+#include "app/printer_link.h"
 
 namespace {
 
 constexpr std::chrono::milliseconds kAnswerWait{500};
 constexpr int kAppSocketPort = 9100;
 
-// The paper state of a socket:// printer.
-PaperState askSocketDevice(const char* uri) {
+// The state of a socket:// printer.
+PrinterStatus askSocketDevice(const char* uri) {
   char scheme[32], user[256], host[256], resource[256];
   int port = 0;
   if (httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, user, sizeof user, host, sizeof host,
                       &port, resource, sizeof resource) < HTTP_URI_STATUS_OK) {
-    return PaperState::Unknown;
+    return PrinterStatus{};
   }
-  return askSocketPrinter(host, port > 0 ? port : kAppSocketPort, kAnswerWait);
+  return askSocketStatus(host, port > 0 ? port : kAppSocketPort, kAnswerWait);
 }
 
-// The paper state a usb:// printer's port status gives (empty or not).
-PaperState askUsbDevice(pappl_printer_t* printer) {
+// The state a usb:// printer's port status gives.
+PrinterStatus askUsbDevice(pappl_printer_t* printer) {
   pappl_device_t* device = papplPrinterOpenDevice(printer);
-  if (device == nullptr) return PaperState::Unknown;  // busy with a job
-  pappl_preason_t reasons = papplDeviceGetStatus(device);
+  if (device == nullptr) return PrinterStatus{};  // busy with a job
+  PrinterStatus status = usbPortStatus(device);
   papplPrinterCloseDevice(printer);
-  return (reasons & PAPPL_PREASON_MEDIA_EMPTY) != 0 ? PaperState::Empty : PaperState::Ok;
+  return status;
 }
 
 void updatePaperState(pappl_printer_t* printer) {
   const char* uri = papplPrinterGetDeviceURI(printer);
   if (uri == nullptr) return;
-  PaperState state = PaperState::Unknown;
+  PrinterStatus status;
   if (std::strncmp(uri, "socket://", 9) == 0) {
-    state = askSocketDevice(uri);
+    status = askSocketDevice(uri);
   } else if (std::strncmp(uri, "usb://", 6) == 0) {
-    state = askUsbDevice(printer);
+    status = askUsbDevice(printer);
   }
-  switch (state) {
-    case PaperState::Unknown:
-      return;
-    case PaperState::Ok:
-      papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_LOW);
-      break;
-    case PaperState::Low:
-      papplPrinterSetReasons(printer, PAPPL_PREASON_MEDIA_LOW, PAPPL_PREASON_MEDIA_EMPTY);
-      break;
-    case PaperState::Empty:
-      papplPrinterSetReasons(printer, PAPPL_PREASON_MEDIA_EMPTY, PAPPL_PREASON_MEDIA_LOW);
-      break;
-  }
+  if (status.answered) showPrinterStatus(printer, status, false);
 }
 
 // The paper checks a second after each job, on a thread of their own: PAPPL

@@ -21,6 +21,7 @@
 #include "app/driver.h"
 #include "app/local_socket.h"
 #include "app/messages.h"
+#include "app/printer_link.h"
 #include "core/version.h"
 
 namespace {
@@ -75,6 +76,13 @@ bool saveState(pappl_system_t* system, void* data) {
 // A once-a-second tick: the server's loop waits for its next timer, and only
 // then sees a shutdown request; without it "shutdown" can take 30 seconds.
 bool tick(pappl_system_t*, void*) { return true; }
+
+// Runs once in the server's loop, after PAPPL has installed its SIGTERM
+// handler: jobs waiting for a printer see SIGTERM too (printer_link.h).
+bool watchSigterm(pappl_system_t*, void*) {
+  watchForSigterm();
+  return false;
+}
 
 // The access and device options into `setup`; false, with the reason on
 // standard error, for a bad value.
@@ -167,6 +175,7 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   papplSystemLoadState(system, setup->stateFile.c_str());
   papplSystemSetSaveCallback(system, saveState, &setup->stateFile);
   papplSystemAddTimerCallback(system, 0, 1, tick, nullptr);
+  papplSystemAddTimerCallback(system, 0, 0, watchSigterm, nullptr);
   return system;
 }
 

@@ -39,6 +39,12 @@ inline constexpr uint8_t kCut[] = {0x1D, 0x56};
 inline constexpr uint8_t kCompressedRaster[] = {0x08, 0x43, 0x52, 0x00, 0x00, 0x00, 0x00, 0x00};
 inline constexpr uint8_t kCompressedRasterEnd[] = {0x08, 0x43, 0x52, 0xFF, 0x00};
 
+// DLE EOT 1: real-time printer status (online or not), answered at once with one byte.
+inline constexpr uint8_t kPrinterStatusNow[] = {0x10, 0x04, 0x01};
+
+// DLE EOT 2: real-time offline cause (cover, paper end, error), answered at once with one byte.
+inline constexpr uint8_t kOfflineCauseNow[] = {0x10, 0x04, 0x02};
+
 // DLE EOT 4: real-time roll paper sensor status, answered at once with one byte.
 inline constexpr uint8_t kPaperSensorNow[] = {0x10, 0x04, 0x04};
 // GS r 1: paper sensor status, answered with one byte.

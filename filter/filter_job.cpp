@@ -14,6 +14,7 @@
 #include <cups/raster.h>
 
 #include "core/version.h"
+#include "filter/back_channel.h"
 #include "filter/cancel.h"
 #include "job/raster_job.h"
 #include "core/settings.h"
@@ -47,8 +48,9 @@ PageRead readPageRows(RasterJob& raster, cups_raster_t* stream) {
   return PageRead::Whole;
 }
 
-// The page loop: reads, counts and prints pages until the stream ends.
-LoopEnd runPages(RasterJob& raster, cups_raster_t* stream) {
+// The page loop: reads, counts and prints pages until the stream ends; each
+// page waits at the gate until the printer can print it.
+LoopEnd runPages(RasterJob& raster, cups_raster_t* stream, PrinterGate& gate) {
   cups_page_header_t header;
   while (cupsRasterReadHeader(stream, &header) != 0) {
     if (!startRasterPage(raster, header)) break;
@@ -58,6 +60,7 @@ LoopEnd runPages(RasterJob& raster, cups_raster_t* stream) {
       abandonRasterPage(raster);
       break;
     }
+    gate.beforePage();
     if (!finishRasterPage(raster)) return LoopEnd::AllocationFailure;
     if (raster.failed) break;  // a page the printer cannot take ends the job
     if (raster.job.out.writeError() != 0) break;  // the printer is gone: end as if the stream ended
@@ -72,12 +75,12 @@ int closeAndStatus(const Diagnostics& log, int pageCount, bool failed) {
 }
 
 // A raster job on standard input, from opening the stream to the exit status.
-int runRasterJob(JobContext& job) {
+int runRasterJob(JobContext& job, PrinterGate& gate) {
   // The raster job holds the page buffers for the whole job.
   auto raster = std::make_unique<RasterJob>(job);
   cups_raster_t* stream = cupsRasterOpen(STDIN_FILENO, CUPS_RASTER_READ);
   if (stream == nullptr) job.log.line("ERROR: The input is not a CUPS raster stream.\n");
-  if (stream == nullptr || runPages(*raster, stream) == LoopEnd::EndOfJob) {
+  if (stream == nullptr || runPages(*raster, stream, gate) == LoopEnd::EndOfJob) {
     finishRasterJob(*raster);
     finishOutput(job.out);
   } else {
@@ -107,7 +110,10 @@ int openTextFile(const char* path, const Diagnostics& log) {
 // The job of the settings read: text, API mode or raster. Returns the exit status.
 int runJob(JobContext& job, int argc, char* argv[], int input) {
   jobSetup(job.out);
+  bool prints = argc == 7 || std::strncmp(argv[3], kApiModeMarker, sizeof kApiModeMarker - 1) != 0;
+  PrinterGate gate(job.out, job.log, prints);
   if (argc == 7) {
+    gate.beforePage();
     int readError = printText(job, input);
     if (readError == 0) return 0;
     job.log.printf("ERROR: Unable to read \"%s\": %s\n", argv[6], std::strerror(readError));
@@ -116,7 +122,7 @@ int runJob(JobContext& job, int argc, char* argv[], int input) {
   if (std::strncmp(argv[3], kApiModeMarker, sizeof kApiModeMarker - 1) == 0) {
     return closeAndStatus(job.log, 0, false);  // the printer was reset; nothing is read
   }
-  return runRasterJob(job);
+  return runRasterJob(job, gate);
 }
 
 }  // namespace

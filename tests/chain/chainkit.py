@@ -244,19 +244,33 @@ def free_port():
 
 
 def start_virtual_printer(tool, out_dir, paper, *extra, stderr=subprocess.PIPE, **popen):
-    """Starts talvero-virtual-printer `tool` on a free port of 127.0.0.1, its jobs in `out_dir`.
+    """Starts talvero-virtual-printer `tool` on a free port of 127.0.0.1, its jobs in `out_dir`,
+    with a control port of its own (see control_printer).
 
-    Returns the process (standard output a text pipe) and the port its first
-    line names; kills it and fails when that line does not come."""
-    proc = subprocess.Popen([tool, "--port", "0", "--out", out_dir, "--paper", paper, *extra],
+    Returns the process (standard output a text pipe; its control port in
+    `control_port`) and the port its first line names; kills it and fails
+    when that line does not come."""
+    proc = subprocess.Popen([tool, "--port", "0", "--control-port", "0", "--out", out_dir, "--paper", paper, *extra],
                             stdout=subprocess.PIPE, stderr=stderr, text=True, **popen)
     first = proc.stdout.readline()
-    m = re.search(r"listening on 127\.0\.0\.1:(\d+)", first)
+    m = re.search(r"listening on 127\.0\.0\.1:(\d+) .*control 127\.0\.0\.1:(\d+)", first)
     if not m:
         proc.kill()
         detail = proc.stderr.read() if stderr == subprocess.PIPE else ""
         raise AssertionError(f"{tool} did not start: {first!r} {detail}")
+    proc.control_port = int(m.group(2))
     return proc, int(m.group(1))
+
+
+def control_printer(proc, command):
+    """Sends one control command ("paper empty", "cover open", "ready", "status", ...)
+    to the virtual printer `proc`; returns its state: {key: value}, flags as True."""
+    with socket.create_connection(("127.0.0.1", proc.control_port), timeout=10) as s:
+        s.sendall(command.encode() + b"\n")
+        reply = s.makefile().readline().strip()
+    if not reply.startswith("ok "):
+        raise AssertionError(f"virtual printer control '{command}': {reply!r}")
+    return dict(word.split("=", 1) if "=" in word else (word, True) for word in reply.split()[1:])
 
 
 def _die_with_parent():
@@ -532,6 +546,16 @@ MaxLogSize 0
         """The error-log lines of job number `job` ("talvero-3" or 3)."""
         number = str(job).rsplit("-", 1)[-1]
         return [line for line in self.log().splitlines() if f"[Job {number}]" in line]
+
+
+def start_build_cupsd(cls):
+    """For ChainTestCase class `cls`: a private cupsd that runs the build's
+    filters and offers its PPDs (cls.cupsd, stopped when the class ends), and
+    cls.conf, a cupsfilter configuration with the same filters."""
+    cls.conf = sandbox_conf(cls.ws, {"rastertoTalvero": PATHS.filter, "rastertoTalveroPlanes": PATHS.prefilter})
+    data = make_datadir(cls.ws.join("data"), {"talvero": PATHS.ppd_dir})
+    cls.cupsd = Cupsd(cls.ws.mkdir("cupsd"), cls.ws.join("serverbin"), data).start()
+    cls.addClassCleanup(cls.cupsd.stop)
 
 
 class SocketPrinter:
@@ -883,6 +907,21 @@ def many_page_pdf(path, pages, label="PAGE", blank=False):
     with open(path, "wb") as f:
         f.write(_make_fixtures().assemble_pdf(objects))
     return path
+
+
+def strip_status_queries(data):
+    """`data` without the status queries (DLE EOT n, GS r n: three bytes each)
+    that talvero-preview finds between its commands."""
+    with tempfile.NamedTemporaryFile(suffix=".bin") as f:
+        f.write(data)
+        f.flush()
+        listing = run([PATHS.preview, "--list", f.name], check=False).stdout.decode(errors="replace")
+    queries = [int(m.group(1)) for m in re.finditer(r"(?m)^\s*(\d+)  (?:DLE EOT|GS r) ", listing)]
+    out, at = bytearray(), 0
+    for offset in queries:
+        out += data[at:offset]
+        at = offset + 3
+    return bytes(out + data[at:])
 
 
 def first_difference(a, b):

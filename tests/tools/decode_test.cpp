@@ -122,6 +122,9 @@ TEST(Decode, ListLines) {
             "       0  ESC p       m=0 t1=50 t2=255 (drawer 1, on 100 ms, off 510 ms)");
   EXPECT_EQ(preview::commandFields(single("1D 56 42 01")), "m=42 (partial cut, feed 1 first)");
   EXPECT_EQ(preview::commandFields(single("09 41 0D 80")), "4 bytes \"\\tA\\r\\x80\"");
+  EXPECT_EQ(preview::listLine(single("10 04 04")), "       0  DLE EOT     n=4 (roll paper sensor status, asks the printer)");
+  EXPECT_EQ(preview::listLine(single("1D 72 01")), "       0  GS r        n=1 (paper sensor status, asks the printer)");
+  EXPECT_EQ(preview::commandFields(single("10 04 02")), "n=2 (offline cause, asks the printer)");
 }
 
 TEST(DecodeRuns, KnownAnswers) {
@@ -219,6 +222,9 @@ TEST(Decode, ErrorsNameTheOffset) {
       {"08 43 52 00 00", 0, 0, "compressed raster cut off"},
       {"08 43 53", 0, 0, "unknown command 08 43 53"},
       {"0A 08 43 52 FF 00", 1, 1, "end marker 08 43 52 FF 00 without a start"},
+      {"10 04 05", 0, 2, "DLE EOT with n = 05"},
+      {"10 05 01", 0, 0, "unknown command 10 05"},
+      {"1D 72 03", 0, 2, "GS r with n = 03"},
   };
   for (const Case& c : cases) {
     preview::DecodeResult result = decode(hex(c.bytes));

@@ -1,6 +1,6 @@
 // The virtual printer's job stream: status queries between commands are
-// answered and taken out however the bytes are split on the way, and the
-// same bytes inside a command's data are left alone.
+// found, with the place they stood, and taken out however the bytes are
+// split on the way; the same bytes inside a command's data are left alone.
 #include <gtest/gtest.h>
 
 #include "support.h"
@@ -37,15 +37,19 @@ TEST(JobStream, QueriesBetweenCommandsAnsweredAtEveryChunking) {
     }
     sent.insert(sent.end(), kJob.begin() + ptrdiff_t(from), kJob.end());
 
-    vprinter::JobStream stream(vprinter::Paper::Low);
-    Bytes answers;
+    vprinter::JobStream stream;
+    std::vector<size_t> at;
+    Bytes kinds;
     for (size_t i = 0; i < sent.size(); i += chunk) {
-      Bytes got = stream.receive(std::span(sent).subspan(i, std::min(chunk, sent.size() - i)));
-      answers.insert(answers.end(), got.begin(), got.end());
+      for (const vprinter::FoundQuery& found : stream.receive(std::span(sent).subspan(i, std::min(chunk, sent.size() - i)))) {
+        at.push_back(found.at);
+        kinds.push_back(found.query.realTime ? 0x10 : 0x1D);
+      }
     }
     Bytes want;
-    for (size_t q = 0; q < queries; ++q) want.push_back(q % 2 ? 0x03 : 0x1E);
-    EXPECT_EQ(answers, want) << "chunks of " << chunk;
+    for (size_t q = 0; q < queries; ++q) want.push_back(q % 2 ? 0x1D : 0x10);
+    EXPECT_EQ(kinds, want) << "chunks of " << chunk;
+    EXPECT_EQ(at, std::vector<size_t>(std::begin(kBoundaries), std::end(kBoundaries))) << "chunks of " << chunk;
     EXPECT_EQ(stream.bytes(), kJob) << "chunks of " << chunk;
     EXPECT_EQ(stream.queries(), queries);
   }

@@ -16,6 +16,8 @@ constexpr uint8_t kGs = 0x1D;
 constexpr uint8_t kLf = 0x0A;
 constexpr uint8_t kHt = 0x09;
 constexpr uint8_t kCr = 0x0D;
+constexpr uint8_t kDle = 0x10;
+constexpr uint8_t kEot = 0x04;
 
 // 08 43 52 00 00 00 00 00 wL wH hL hH: start of a compressed band.
 constexpr uint8_t kCompressedStart[] = {0x08, 0x43, 0x52, 0x00, 0x00, 0x00, 0x00, 0x00};
@@ -70,6 +72,7 @@ class Decoder {
       case kFs: return fileSeparator();
       case kGs: return groupSeparator();
       case kLf: return emit(1, LineFeed{});
+      case kDle: return realTimeStatus();
       case 0x00: return nulRun();
       case 0x08: return compressed();
       default:
@@ -143,9 +146,30 @@ class Decoder {
         return rasterImage();
       case 0x56:
         return cut();
+      case 0x72:
+        return transmitStatus();
       default:
         return unknown(2);
     }
+  }
+
+  // DLE EOT n, n 1 to 4.
+  void realTimeStatus() {
+    if (!have(2, "DLE")) return;
+    if (at(1) != kEot) return unknown(2);
+    if (!have(3, "DLE EOT")) return;
+    if (at(2) < 1 || at(2) > 4) return fail(pos_ + 2, "DLE EOT with n = " + hexByte(at(2)) + " (expected 01-04)");
+    emit(3, StatusQuery{true, at(2)});
+  }
+
+  // GS r n, n 1, 2, 49 or 50.
+  void transmitStatus() {
+    if (!have(3, "GS r")) return;
+    uint8_t n = at(2);
+    if (n != 1 && n != 2 && n != 0x31 && n != 0x32) {
+      return fail(pos_ + 2, "GS r with n = " + hexByte(n) + " (expected 01, 02, 31 or 32)");
+    }
+    emit(3, StatusQuery{false, n});
   }
 
   // GS ( L pL pH m fn ...: functions 50, 69 and 112.
@@ -355,6 +379,17 @@ std::string escapedText(const std::string& bytes, size_t limit) {
   return out;
 }
 
+// What a status query asks for.
+const char* statusQueryName(const StatusQuery& query) {
+  if (!query.realTime) return query.n == 1 || query.n == 0x31 ? "paper sensor status" : "drawer status";
+  switch (query.n) {
+    case 1: return "printer status";
+    case 2: return "offline cause";
+    case 3: return "error cause";
+    default: return "roll paper sensor status";
+  }
+}
+
 template <class>
 [[maybe_unused]] inline constexpr bool kAlwaysFalse = false;  // clang sees no use in discarded branches
 
@@ -402,6 +437,7 @@ std::string commandName(const Command& command) {
         else if constexpr (std::is_same_v<T, CompressedRaster>) return "08 43 52";
         else if constexpr (std::is_same_v<T, Text>) return "text";
         else if constexpr (std::is_same_v<T, NulRun>) return "NUL run";
+        else if constexpr (std::is_same_v<T, StatusQuery>) return c.realTime ? "DLE EOT" : "GS r";
         else static_assert(kAlwaysFalse<T>);
       },
       command.body);
@@ -454,6 +490,8 @@ std::string commandFields(const Command& command) {
           return out;
         } else if constexpr (std::is_same_v<T, NulRun>) {
           return s(c.count) + " bytes 00";
+        } else if constexpr (std::is_same_v<T, StatusQuery>) {
+          return "n=" + s(c.n) + " (" + statusQueryName(c) + ", asks the printer)";
         } else {
           static_assert(kAlwaysFalse<T>);
         }

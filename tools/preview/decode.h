@@ -1,7 +1,8 @@
 // Decoder of the printer byte stream that rastertoTalvero writes: turns the
 // bytes into a list of commands, each with its byte offset, its length and
 // its decoded fields. The stream is ESC/POS plus the compressed raster frame
-// (08 43 52 ...) and the raw bytes of text jobs; anything outside that set
+// (08 43 52 ...), the raw bytes of text jobs and the status queries a host
+// sends between commands (DLE EOT n, GS r n); anything outside that set
 // stops the decoder with an error naming the offset of the offending byte.
 //
 // Use:
@@ -108,9 +109,20 @@ struct NulRun {
   size_t count = 0;
 };
 
+// A status query; it prints nothing, the printer answers one byte.
+//   DLE EOT n (10 04 n), real-time: answered on arrival, even while the
+//     printer holds data it cannot print. n 1 printer status, 2 offline
+//     cause, 3 error cause, 4 roll paper sensor.
+//   GS r n (1D 72 n): answered in turn, once the data before it has been
+//     printed. n 1 or 49 paper sensor, 2 or 50 drawer connector.
+struct StatusQuery {
+  bool realTime = true;  // DLE EOT, else GS r
+  uint8_t n = 0;
+};
+
 using CommandBody = std::variant<Reset, Justify, DrawerKick, LineFeed, PrintLogo, PrintGraphics,
                                  PrintKeyedGraphic, StoreGraphics, RasterImage, Cut,
-                                 CompressedRaster, Text, NulRun>;
+                                 CompressedRaster, Text, NulRun, StatusQuery>;
 
 // One decoded command: where it starts, how many bytes it takes, what it says.
 struct Command {

@@ -267,6 +267,8 @@ class Builder {
 
   void on(const NulRun&) {}
 
+  void on(const StatusQuery&) {}  // answered by the printer, prints nothing
+
   uint32_t paperWidth_;
   size_t columns_;
   uint32_t wideImage_ = 0;  // width of the too-wide image being printed, else 0
