@@ -62,7 +62,7 @@ TEST_F(CancelTest, WhileWaitingForTheFirstPage) {
   std::string path = ppd(1, {{"PageCut", "0"}});
   RunningFilter running = startFilter({{"1", "user", "title", "1", ""}, path, ""}, true);
   ASSERT_TRUE(waitForSignalHandler(running, SIGTERM));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // now blocked in read
+  ASSERT_TRUE(waitForStdinRead(running));
   kill(running.pid, SIGTERM);
   FilterResult r = waitFilter(running);
   EXPECT_EQ(r.status, 0);
@@ -83,7 +83,7 @@ TEST_F(CancelTest, WhileWaitingForTheSecondPage) {
   size_t firstPage = 4 + 1796 + page.pixels.size();
   writeAll(running.stdinFd, stream.substr(0, firstPage + 100));
   ASSERT_TRUE(waitForError(running, "PAGE: 1 1"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(waitForStdinRead(running));  // in the second page's header
   kill(running.pid, SIGTERM);
   FilterResult r = waitFilter(running);
   EXPECT_EQ(r.status, 0);

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -339,6 +340,58 @@ bool addressSpaceLimitsHold() {
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+namespace {
+
+// The system call /proc/PID/syscall shows for `pid`: its number and first
+// argument, or {-1, ""} while it runs or is not in one.
+std::pair<long, std::string> blockedSyscall(pid_t pid) {
+  std::string number, first;
+  std::ifstream("/proc/" + std::to_string(pid) + "/syscall") >> number >> first;
+  if (number.empty() || (number[0] < '0' || number[0] > '9')) return {-1, ""};
+  return {std::stol(number), first};
+}
+
+// The host's number of read(2): under qemu-user a guest's read is made as the
+// host's, so it is learned from a host shell blocked in reading a pipe.
+long hostReadNumber() {
+  static const long number = [] {
+    int in[2];
+    if (pipe(in) != 0) return -1L;
+    pid_t shell = fork();
+    if (shell == 0) {
+      dup2(in[0], 0);
+      close(in[0]);
+      close(in[1]);  // or the shell would never see the end of its input
+      execl("/bin/sh", "sh", "-c", "read line", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    long found = -1;
+    for (int tries = 0; tries < 20000 && found < 0; ++tries) {
+      auto [call, fd] = blockedSyscall(shell);
+      if (fd == "0x0") found = call;
+      else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    close(in[1]);
+    close(in[0]);
+    waitpid(shell, nullptr, 0);
+    return found;
+  }();
+  return number;
+}
+
+}  // namespace
+
+bool waitForStdinRead(const RunningFilter& running, int seconds) {
+  long read = hostReadNumber();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    auto [call, fd] = blockedSyscall(running.pid);
+    if (call == read && fd == "0x0") return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
 }
 
 bool waitForFirstOutput(const RunningFilter& running, int seconds) {

@@ -171,6 +171,10 @@ bool runsUnderEmulator(const RunningFilter& running);
 // runsUnderEmulator.
 bool waitForFirstOutput(const RunningFilter& running, int seconds = 20);
 
+// Waits until the filter is blocked reading its standard input (natively
+// and under qemu-user); false after `seconds`.
+bool waitForStdinRead(const RunningFilter& running, int seconds = 20);
+
 // Whether a process of this machine gets an out-of-memory failure from an
 // address-space limit (setrlimit RLIMIT_AS); qemu-user ignores such limits.
 bool addressSpaceLimitsHold();
