@@ -28,8 +28,16 @@
 //     vain is cancelled and answered server-error-busy, without the path
 //     that locks up.
 // No PAPPL lock is held while a turn is waited for.
+//
+// A job prints at a lower priority than the server's answers (kJobNice):
+// on a busy server, drawing and sending receipts takes the CPU that is left
+// after every request has been answered, so a till's status query or
+// submission is answered at once however many receipts are printing.
 #include <dlfcn.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -43,6 +51,34 @@ namespace {
 
 // How long a raster job sent while its printer is busy waits for its turn.
 constexpr std::chrono::seconds kStreamWait{30};
+
+// How much nicer than the server a job's printing runs (as a filter under
+// cupsd with FilterNice 10).
+constexpr int kJobNice = 10;
+
+// Runs the calling thread (Linux schedules each thread on its own) kJobNice
+// nicer while it lives, and back as it was when it ends, where the process
+// may raise its priority again (as root; otherwise the thread stays nicer:
+// a job thread ends with its job, a client thread with its connection).
+class NicerWhilePrinting {
+ public:
+  NicerWhilePrinting() : tid_(static_cast<id_t>(gettid())) {
+    errno = 0;
+    before_ = getpriority(PRIO_PROCESS, tid_);
+    if (errno != 0) return;
+    lowered_ = setpriority(PRIO_PROCESS, tid_, before_ + kJobNice) == 0;
+  }
+  ~NicerWhilePrinting() {
+    if (lowered_) (void)setpriority(PRIO_PROCESS, tid_, before_);
+  }
+  NicerWhilePrinting(const NicerWhilePrinting&) = delete;
+  NicerWhilePrinting& operator=(const NicerWhilePrinting&) = delete;
+
+ private:
+  id_t tid_;
+  int before_ = 0;
+  bool lowered_ = false;
+};
 
 using JobProcessFn = void* (*)(pappl_job_t*);
 using CopyDocumentFn = void (*)(pappl_client_t*, pappl_job_t*);
@@ -105,7 +141,10 @@ extern "C" void* _papplJobProcess(pappl_job_t* job) {
   {
     std::lock_guard<std::timed_mutex> turn(turnOf(papplJobGetPrinter(job)));
     // Cancelled, or printed by a streamed turn's end, while waiting.
-    if (papplJobGetState(job) == IPP_JSTATE_PENDING) process(job);
+    if (papplJobGetState(job) == IPP_JSTATE_PENDING) {
+      NicerWhilePrinting nicer;
+      process(job);
+    }
   }
   releaseJob(job);
   return nullptr;
@@ -129,6 +168,9 @@ extern "C" void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* j
     papplJobCancel(job);
     return;
   }
-  copy(client, job);
+  {
+    NicerWhilePrinting nicer;
+    copy(client, job);
+  }
   turn.unlock();
 }

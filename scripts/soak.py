@@ -183,10 +183,11 @@ class AppPath:
     """The Printer Application: clients send with ipptool."""
     name = "app"
 
-    def __init__(self, ws):
+    def __init__(self, ws, args):
         self.app = appkit.App(ws)
         self.app.start()
         self.test = {}
+        self.refusals = []  # (printer, document, the end of ipptool's output)
 
     def add(self, printer):
         printer.uri = self.app.add(printer.name, printer.device.uri, f"talvero_tlv{printer.model:03d}")
@@ -208,7 +209,10 @@ class AppPath:
         proc = subprocess.run([appkit.IPPTOOL, "-T", "60", "-t", printer.uri, self.test[key]], capture_output=True,
                               timeout=120)
         m = re.search(rb"job-id \(integer\) = (\d+)", proc.stdout)
-        return int(m.group(1)) if proc.returncode == 0 and m else None
+        if proc.returncode == 0 and m:
+            return int(m.group(1))
+        self.refusals.append((printer.name, doc, f"ipptool exit {proc.returncode}: " + (proc.stdout + proc.stderr).decode(errors="replace")[-600:]))
+        return None
 
     def pid(self):
         return self.app.proc.pid
@@ -221,10 +225,14 @@ class CupsPath:
     """A private cupsd with a queue of our PPD per printer: clients send with lp."""
     name = "cups"
 
-    def __init__(self, ws):
+    def __init__(self, ws, args):
+        # The filters and backends run nicer than cupsd, as the user guide
+        # recommends for a busy print server (--filter-nice 0: cupsd's default).
+        filter_nice = [f"FilterNice {args.filter_nice}"] if args.filter_nice else []
         kit.sandbox_conf(ws, {"rastertoTalvero": kit.PATHS.filter, "rastertoTalveroPlanes": kit.PATHS.prefilter})
         data = kit.make_datadir(ws.join("data"), {"talvero": kit.PATHS.ppd_dir})
-        self.cupsd = kit.Cupsd(ws.mkdir("cupsd"), ws.join("serverbin"), data, log_level="warn").start()
+        self.cupsd = kit.Cupsd(ws.mkdir("cupsd"), ws.join("serverbin"), data, log_level="warn",
+                                conf_lines=filter_nice).start()
 
     def add(self, printer):
         self.cupsd.lpadmin("-p", printer.name, "-E", "-v", f"{printer.device.uri}/?snmp=false", "-P",
@@ -300,7 +308,8 @@ class Soak:
         """Prints each document once alone on `printer`: its bytes are the reference."""
         for doc in path.documents(printer, self.docs):
             if path.submit(printer, doc, self.docs) is None:
-                raise AssertionError(f"{printer.name} refused the first {doc}")
+                said = path.refusals[-1][2] if getattr(path, "refusals", None) else ""
+                raise AssertionError(f"{printer.name} refused the first {doc}: {said}")
             with printer.cond:
                 if not printer.cond.wait_for(lambda: printer.learning, 120):
                     raise AssertionError(f"{printer.name} got no {doc}")
@@ -559,6 +568,8 @@ def parse_arguments():
                    help="app receipts after which its resources are counted for the comparison (default 500)")
     p.add_argument("--answer-limit", type=float, default=2.0,
                    help="seconds within which every status request and spooled submission is answered (default 2)")
+    p.add_argument("--filter-nice", type=int, default=10,
+                   help="cupsd's FilterNice: how much nicer than cupsd its filters run (default 10; 0 for cupsd's default)")
     p.add_argument("--report", help="write the figures here as JSON")
     p.add_argument("--smoke", action="store_true",
                    help="a short run: 4 printers per path, 200 receipts, absences every 15 s, answers within 10 s")
@@ -586,7 +597,7 @@ def main():
     try:
         soak = Soak(args, ws)
         for path_class in (AppPath, CupsPath):
-            paths.append(path_class(ws))
+            paths.append(path_class(ws, args))
             soak.set_up(paths[-1])
             print(f"{paths[-1].name}: {args.printers} printers ready", flush=True)
         for path in paths:

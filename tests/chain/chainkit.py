@@ -383,8 +383,9 @@ class Cupsd:
     no Unix socket, so it never meets the system's scheduler. Any client may
     administer it from 127.0.0.1 without authentication."""
 
-    def __init__(self, root, serverbin, data_dir, log_level="debug"):
+    def __init__(self, root, serverbin, data_dir, log_level="debug", conf_lines=()):
         self.root = root
+        self.conf_lines = list(conf_lines)  # more cupsd.conf directives
         self.serverbin = serverbin
         self.data_dir = data_dir
         self.log_level = log_level
@@ -432,7 +433,7 @@ Browsing No
 WebInterface No
 DefaultAuthType None
 MaxLogSize 0
-<Location />
+{"".join(line + chr(10) for line in self.conf_lines)}<Location />
   Order allow,deny
   Allow from 127.0.0.1
 </Location>
