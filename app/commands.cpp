@@ -27,8 +27,9 @@ namespace {
 
 // The sub-commands of papplMainloop that reach a server through the local
 // socket when no -u is given ("" is submit's short form: files alone).
-constexpr const char* kSocketCommands[] = {"add",     "autoadd", "cancel", "default", "delete", "jobs",   "modify",
-                                           "options", "pause",   "printers", "resume", "status", "submit", ""};
+constexpr const char* kSocketCommands[] = {"add",    "autoadd", "cancel", "default", "delete", "jobs",     "modify",
+                                           "options", "pause",  "printers", "resume", "status", "submit", "testpage",
+                                           ""};
 // Options that take a value, as papplMainloop reads them.
 constexpr char kValueOptions[] = "dhjmnotuv";
 

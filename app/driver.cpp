@@ -12,51 +12,38 @@
 #include <string>
 
 #include "app/job_options.h"
+#include "app/localization.h"
+#include "app/model_names.h"
 #include "app/system.h"
+#include "app/web_pages.h"
 #include "core/model_table.h"
 
 namespace {
 
 constexpr int kResolution = 203;
-constexpr char kDriverPrefix[] = "talvero_tlv";
-// The driver of a printer loaded with a 58 mm roll ends in this; the plain
-// name is the 80 mm roll's.
-constexpr char kNarrowSuffix[] = "_58mm";
 // The media sizes of the two rolls (mediaSizes()).
 constexpr size_t kWideRoll = 0;
 constexpr size_t kNarrowRoll = 2;
 
-// A driver: a model and the roll it starts with.
-struct DriverChoice {
-  const ModelRow* model = nullptr;
-  bool narrowRoll = false;
+// The drivers' names, descriptions and device IDs, two per model (80 and
+// 58 mm roll) in the model table's order; filled once, kept for the run.
+struct DriverStrings {
+  std::vector<std::string> names, descriptions, deviceIds;
 };
 
-// "talvero_tlv031" for model 31 on 80 mm, "talvero_tlv031_58mm" on 58 mm.
-std::string driverName(int32_t model, bool narrowRoll) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%s%03d%s", kDriverPrefix, model, narrowRoll ? kNarrowSuffix : "");
-  return name;
-}
-
-// "Talvero TLV-31" for model 31.
-std::string modelName(int32_t model) { return "Talvero TLV-" + std::to_string(model); }
-
-// "Talvero TLV-31, black and red, 80 mm roll".
-std::string driverDescription(const ModelRow& model, bool narrowRoll) {
-  return modelName(model.model) + (model.twoColour ? ", black and red, " : ", black, ") +
-         (narrowRoll ? "58" : "80") + " mm roll";
-}
-
-// The model and roll of a driver name; no model for a name of no driver.
-DriverChoice driverOf(const char* name) {
-  size_t prefix = sizeof kDriverPrefix - 1;
-  if (name == nullptr || std::strncmp(name, kDriverPrefix, prefix) != 0) return {};
-  const ModelRow* row = findModel(std::atoi(name + prefix));
-  for (bool narrow : {false, true}) {
-    if (row != nullptr && driverName(row->model, narrow) == name) return {row, narrow};
-  }
-  return {};
+const DriverStrings& driverStrings() {
+  static const DriverStrings strings = [] {
+    DriverStrings made;
+    for (const ModelRow& row : ModelTable) {
+      for (bool narrow : {false, true}) {
+        made.names.push_back(driverNameOf(row.model, narrow));
+        made.descriptions.push_back(driverDescriptionOf(row, narrow));
+        made.deviceIds.push_back(deviceIdOf(row.model));
+      }
+    }
+    return made;
+  }();
+  return strings;
 }
 
 // A media collection of `size` with its side margins, from the roll.
@@ -140,6 +127,15 @@ void addVendorAttributes(ipp_t* attrs, const JobOption& option) {
   ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, byDefault.c_str(), nullptr, defaultKeyword);
 }
 
+// The languages of the printer's strings files, once (see pappl_workarounds.cpp);
+// added value by value, as a call of ippAddStrings with this name is dropped.
+void addStringsLanguages(ipp_t* attrs) {
+  ipp_attribute_t* languages =
+      ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_LANGUAGE, "printer-strings-languages-supported", nullptr, "en");
+  int index = 1;
+  for (const char* language : catalogueLanguages()) ippSetString(attrs, &languages, index++, language);
+}
+
 void setVendorOptions(pappl_pr_driver_data_t& data, ipp_t* attrs, const ModelRow& model) {
   data.num_vendor = 0;
   for (const JobOption* option : vendorOptions()) {
@@ -152,19 +148,21 @@ void setVendorOptions(pappl_pr_driver_data_t& data, ipp_t* attrs, const ModelRow
 }  // namespace
 
 std::vector<pappl_pr_driver_t> talveroDrivers() {
-  // The names and descriptions stay alive for the whole run.
-  static std::vector<std::string> names, descriptions;
+  const DriverStrings& strings = driverStrings();
   std::vector<pappl_pr_driver_t> drivers;
-  names.reserve(2 * ModelTable.size());
-  descriptions.reserve(2 * ModelTable.size());
-  for (const ModelRow& row : ModelTable) {
-    for (bool narrow : {false, true}) {
-      names.push_back(driverName(row.model, narrow));
-      descriptions.push_back(driverDescription(row, narrow));
-      drivers.push_back({names.back().c_str(), descriptions.back().c_str(), nullptr, nullptr});
-    }
+  for (size_t i = 0; i < strings.names.size(); ++i) {
+    drivers.push_back({strings.names[i].c_str(), strings.descriptions[i].c_str(), strings.deviceIds[i].c_str(),
+                       nullptr});
   }
   return drivers;
+}
+
+const char* talveroAutoAdd(const char*, const char*, const char* deviceId, void*) {
+  // A printer that added itself starts with the 80 mm roll's driver; the
+  // owner sets a 58 mm roll on the Media page.
+  DeviceMatch match = matchDeviceId(deviceId);
+  if (match.model == nullptr) return nullptr;
+  return driverStrings().names[2 * static_cast<size_t>(match.model - ModelTable.data())].c_str();
 }
 
 void settleRollMargins(pappl_system_t* system) {
@@ -197,8 +195,10 @@ bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const
   data->printfile_cb = talveroPrintRaw;
   data->format = kPrinterReadyFormat;  // PAPPL compares every job's format with it: never nullptr
   data->status_cb = talveroStatusCallback;
+  data->testpage_cb = talveroTestPage;
+  data->delete_cb = removePrinterFiles;
 
-  std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", modelName(model->model).c_str());
+  std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", makeAndModelOf(model->model).c_str());
   data->ppm = 10;
   data->kind = PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL;
   data->orient_default = IPP_ORIENT_PORTRAIT;
@@ -227,5 +227,6 @@ bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const
   setMedia(*data, driver.narrowRoll);
   *attrs = ippNew();
   setVendorOptions(*data, *attrs, *model);
+  addStringsLanguages(*attrs);
   return true;
 }

@@ -15,6 +15,11 @@ constexpr char kPrinterReadyFormat[] = "application/vnd.talvero-escpos";
 // The driver list for papplMainloop; the strings live as long as the process.
 std::vector<pappl_pr_driver_t> talveroDrivers();
 
+// PAPPL's auto-add callback ("autoadd", "Auto-Detect Driver" on the Add
+// Printer page, "drivers -o device-id=..."): the driver for a printer's IEEE
+// 1284 device ID, or nullptr when none of the drivers fits it.
+const char* talveroAutoAdd(const char* deviceInfo, const char* deviceUri, const char* deviceId, void* data);
+
 // PAPPL's driver callback: fills a printer's capabilities, callbacks and
 // vendor attributes for driver `driverName`. False for an unknown driver,
 // and for a file:// device unless the server allows them (`context` is the
@@ -45,6 +50,14 @@ bool talveroEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
 // A job of printer-ready bytes (the driver's own format): copied to the
 // device unchanged.
 bool talveroPrintRaw(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+
+// The test receipt (test_print.cpp): PAPPL's test page callback, which
+// writes the printer's test receipt into the spool directory and returns its
+// path (in `buffer`), and the "testpage" sub-command, which prints it on the
+// printer of -u URI or -d NAME.
+const char* talveroTestPage(pappl_printer_t* printer, char* buffer, size_t bufsize);
+int talveroTestPageCommand(const char* programName, int count, cups_option_t* options, int fileCount,
+                           char** files, void* data);
 
 // Status (printer_status.cpp): PAPPL's status callback, which asks the
 // printer for its paper state, and the same check a second after a job.

@@ -19,6 +19,9 @@
 // an IPP attribute of their own, in the order the web interface lists them.
 std::vector<const JobOption*> vendorOptions();
 
+// A choice's IPP value: its keyword, or its number in decimal.
+std::string ippValueOf(const OptionChoice& choice);
+
 // The ChoiceNumber of an IPP value of `option` (a keyword, or an integer in
 // decimal), or -1 when it is not one of the option's choices.
 int32_t choiceNumberOf(const JobOption& option, const char* value);
@@ -31,6 +34,7 @@ struct MediaSize {
   int length;
   int sideMargin;      // left and right unprintable strips, hundredths of millimetres
   bool offered;        // offered over IPP (see mediaSizes)
+  const char* label;   // the PPD's text for it (English)
 };
 
 // The PPD's paper sizes; the first is the default. The app offers all but

@@ -3,7 +3,9 @@
 // JPEG; each page is printed through the same pipelines and writers as the
 // CUPS filter. PAPPL gives the usual sub-commands (server, add, drivers,
 // printers, submit, jobs, options, shutdown, ...) and the web interface;
-// the application runs some of them itself (commands.cpp).
+// "testpage" prints the test receipt, and "options" also lists the receipt
+// printer's own options with their labels; the application runs some
+// sub-commands itself (commands.cpp).
 #include <cstring>
 
 #include "app/driver.h"
@@ -18,7 +20,9 @@ int main(int argc, char* argv[]) {
   int status = 0;
   if (runOwnCommand(argc, argv, setup, status)) return status;
   if (noServerForCommand(argc, argv, setup)) return 1;
-  return papplMainloop(argc, argv, TALVERO_VERSION, "Talvero receipt printers, driver " TALVERO_VERSION,
-                       static_cast<int>(setup.drivers.size()), setup.drivers.data(), nullptr, talveroDriverCallback,
-                       nullptr, nullptr, talveroSystem, nullptr, &setup);
+  status = papplMainloop(argc, argv, TALVERO_VERSION, "Talvero receipt printers, driver " TALVERO_VERSION,
+                         static_cast<int>(setup.drivers.size()), setup.drivers.data(), talveroAutoAdd,
+                         talveroDriverCallback, "testpage", talveroTestPageCommand, talveroSystem, nullptr, &setup);
+  if (status == 0 && isOptionsCommand(argc, argv)) status = printVendorOptions(argc, argv, setup.programName.c_str());
+  return status;
 }

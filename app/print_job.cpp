@@ -18,6 +18,7 @@
 #include "app/job_gate.h"
 #include "app/job_options.h"
 #include "app/messages.h"
+#include "app/vendor_defaults.h"
 #include "core/model_table.h"
 
 namespace {
@@ -48,23 +49,14 @@ void logToJob(void* context, const char* line) {
 // printer's current defaults (PAPPL hands the driver only the job's own).
 struct VendorSource {
   const pappl_pr_options_t* options;
-  ipp_t* defaults;       // a copy of the printer's driver attributes
-  mutable char number[16];
+  VendorDefaults defaults;  // a copy of the printer's driver attributes
 };
 
 // A vendor attribute's value for the job (keyword or decimal), or nullptr.
 const char* vendorValue(const char* attribute, const void* context) {
   const auto* source = static_cast<const VendorSource*>(context);
   const char* value = cupsGetOption(attribute, source->options->num_vendor, source->options->vendor);
-  if (value != nullptr) return value;
-  std::string name = std::string(attribute) + "-default";
-  ipp_attribute_t* byDefault = ippFindAttribute(source->defaults, name.c_str(), IPP_TAG_ZERO);
-  if (byDefault == nullptr) return nullptr;
-  if (ippGetValueTag(byDefault) == IPP_TAG_INTEGER) {
-    std::snprintf(source->number, sizeof source->number, "%d", ippGetInteger(byDefault, 0));
-    return source->number;
-  }
-  return ippGetString(byDefault, 0, nullptr);
+  return value != nullptr ? value : vendorDefault(attribute, &source->defaults);
 }
 
 const ModelRow& modelOfJob(pappl_job_t* job) {
@@ -132,11 +124,11 @@ void cancelOnPrinter(AppJob& appJob, pappl_job_t* job) {
 
 bool talveroStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   const ModelRow& model = modelOfJob(job);
-  VendorSource source{options, papplPrinterGetDriverAttributes(papplJobGetPrinter(job)), {}};
+  VendorSource source{options, {papplPrinterGetDriverAttributes(papplJobGetPrinter(job)), {}}};
   JobRequest request = requestOf(*options, source);
   JobSettings settings = settingsForJob(model, request);
   bool colourPlanes = colourPlanesFor(model, request);
-  ippDelete(source.defaults);
+  ippDelete(source.defaults.attributes);
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Model %d, %s: %s.", settings.ModelNumber,
               colourPlanes ? "black and red" : "black", settingsText(settings).c_str());
   auto* appJob = new AppJob(job, device);

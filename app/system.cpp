@@ -17,11 +17,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/driver.h"
 #include "app/local_socket.h"
+#include "app/localization.h"
 #include "app/messages.h"
 #include "app/printer_link.h"
+#include "app/web_pages.h"
 #include "core/version.h"
 
 namespace {
@@ -71,6 +75,27 @@ pappl_loglevel_t logLevelOf(const char* name) {
 bool saveState(pappl_system_t* system, void* data) {
   settleRollMargins(system);
   return papplSystemSaveState(system, static_cast<const std::string*>(data)->c_str());
+}
+
+// Set once by talveroSystem, before the first printer exists.
+std::string gSpoolDirectory;
+
+// The strings files of the labels, one per language (en and each catalogue's),
+// at /strings/talvero-LANG.strings. PAPPL serves them to IPP clients
+// (printer-strings-uri) and its web pages look texts up in them; it keeps
+// pointers to the text, so the texts live as long as the process.
+void addStrings(pappl_system_t* system) {
+  static std::vector<std::pair<std::string, std::string>> files;  // path, text
+  if (files.empty()) {
+    files.emplace_back("/strings/talvero-en.strings", stringsFile("en"));
+    for (const char* language : catalogueLanguages()) {
+      files.emplace_back(std::string("/strings/talvero-") + language + ".strings", stringsFile(language));
+    }
+  }
+  for (const auto& [path, text] : files) {
+    std::string language = path.substr(path.rfind('-') + 1, 2);
+    papplSystemAddStringsData(system, path.c_str(), language.c_str(), text.c_str());
+  }
 }
 
 // A once-a-second tick: the server's loop waits for its next timer, and only
@@ -140,6 +165,8 @@ bool startListening(pappl_system_t* system, int count, cups_option_t* options, A
 
 }  // namespace
 
+const std::string& spoolDirectory() { return gSpoolDirectory; }
+
 pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   auto* setup = static_cast<AppSetup*>(data);
   std::string spool = optionOr("spool-directory", count, options, defaultSpoolDirectory().c_str());
@@ -168,8 +195,10 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   applyAccessSettings(system, setup->access);
   addImageFilters(system);
   papplSystemSetFooterHTML(system, "Talvero receipt printers, driver " TALVERO_VERSION);
-  papplSystemSetPrinterDrivers(system, static_cast<int>(setup->drivers.size()), setup->drivers.data(), nullptr,
-                               addMessagesPage, talveroDriverCallback, setup);
+  gSpoolDirectory = spool;
+  addStrings(system);
+  papplSystemSetPrinterDrivers(system, static_cast<int>(setup->drivers.size()), setup->drivers.data(), talveroAutoAdd,
+                               addPrinterPages, talveroDriverCallback, setup);
 
   setup->stateFile = spool + "/" + kAppName + ".state";
   papplSystemLoadState(system, setup->stateFile.c_str());

@@ -23,6 +23,10 @@ struct AppSetup {
   ino_t socketInode = 0;
 };
 
+// The server's spool directory (set when the server is created; printers
+// keep their stored logos and test receipts there).
+const std::string& spoolDirectory();
+
 // Creates the server from the "server" sub-command's -o options
 // (spool-directory, server-port, listen-hostname, local-socket, log-file,
 // log-level, remote-admin, auth-service, admin-group,
@@ -46,3 +50,9 @@ bool runOwnCommand(int argc, char* argv[], AppSetup& setup, int& status);
 // socket (no -u) while no server answers there; says so on standard error.
 // PAPPL would start a private, empty server instead.
 bool noServerForCommand(int argc, char* argv[], const AppSetup& setup);
+
+// "options" (options_command.cpp): whether the arguments ask for it, and
+// the receipt printer's own options with their labels, printed after
+// PAPPL's list. Returns the exit status.
+bool isOptionsCommand(int argc, char* argv[]);
+int printVendorOptions(int argc, char* argv[], const char* programName);

@@ -30,6 +30,15 @@ inline constexpr uint8_t kPrintGraphics[] = {0x1D, 0x28, 0x4C, 0x02, 0x00, 0x30,
 // m = 30, fn = 45, kc1 = '0'); kc2, x and y follow (logo block).
 inline constexpr uint8_t kKeyCodeLogo[] = {0x1D, 0x28, 0x4C, 0x06, 0x00, 0x30, 0x45, 0x30};
 
+// Function 67 after GS ( L pL pH: m = 30, fn = 43 (define graphics in the
+// printer's non-volatile memory), a = 30 (raster format), kc1 = '0'; kc2, b
+// (colours), xL xH yL yH and per colour c and its rows follow (logo store).
+inline constexpr uint8_t kDefineKeyedGraphics[] = {0x30, 0x43, 0x30, 0x30};
+
+// FS q n: define n bit images in non-volatile memory, erasing those stored
+// before; per image xL xH yL yH and its columns follow (logo store).
+inline constexpr uint8_t kDefineBitImages[] = {0x1C, 0x71};
+
 // GS v 0 m: raster bit image, mode 0 (normal size); xL xH yL yH data follow.
 inline constexpr uint8_t kRasterBitImage[] = {0x1D, 0x76, 0x30, 0x00};
 // GS V m n: feed n and cut, m = 'A' (full) or 'B' (partial).

@@ -45,5 +45,12 @@ struct ModelRow {
 
 extern const std::array<ModelRow, 47> ModelTable;
 
+// How the printers name themselves: the maker, and each model as "TLV-" and
+// its number: the MFG and MDL of the IEEE 1284 device ID a USB printer
+// reports ("MFG:Talvero;MDL:TLV-31;"), and the make and model the PPDs and
+// the Printer Application show ("Talvero TLV-31").
+constexpr char kMakerName[] = "Talvero";
+constexpr char kModelNamePrefix[] = "TLV-";
+
 // The row of a model number, or nullptr when the model is not supported.
 const ModelRow* findModel(int32_t model);

@@ -5,15 +5,15 @@
 #include <algorithm>
 
 #include "core/commands.h"
+#include "output/logo_store.h"
 
 namespace {
 
-// The stored logos a model keeps by key code, and the scales function 69
-// knows. Settings outside these ranges are clamped to the nearest end: a key
-// code the printer does not hold, or a scale byte other than 1 or 2, would
+// The scales function 69 knows. A LogoWidth outside them is clamped to the
+// nearest end (and a LogoImage to the stored logos, see logoKeyCode): a
+// scale byte other than 1 or 2 or a key code the printer does not hold would
 // make it print nothing or reject the command, and the block must still
 // print at the same place.
-constexpr int32_t kLastKeyLogo = 2;
 constexpr int32_t kLastLogoWidth = 3;
 
 // The low eight bits of a setting, as one-byte parameters carry it.
@@ -43,11 +43,9 @@ LogoBlock makeLogoBlock(LogoCommand kind, char keyBase, const JobSettings& setti
   // Key code '0' k, k = the model's key base advanced by LogoImage. The mode
   // bits of LogoWidth (1 double width, 2 double height) become the
   // horizontal and vertical scales x and y.
-  int32_t image = std::clamp(settings.LogoImage, 0, kLastKeyLogo);
   int32_t width = std::clamp(settings.LogoWidth, 0, kLastLogoWidth);
-  uint8_t base = keyBase != 0 ? static_cast<uint8_t>(keyBase) : uint8_t{'0'};
   std::copy(std::begin(command::kKeyCodeLogo), std::end(command::kKeyCodeLogo), block.command.begin());
-  block.command[8] = static_cast<uint8_t>(base + image);
+  block.command[8] = logoKeyCode(keyBase, settings.LogoImage);
   block.command[9] = (width & 1) != 0 ? 2 : 1;
   block.command[10] = (width & 2) != 0 ? 2 : 1;
   block.commandSize = 11;

@@ -107,6 +107,7 @@ TEST(OptionsTest, EveryModelOffersItsPpdOptionsAndSetsJobsUpAsTheFilter) {
         found = true;
         // The side margins are the PPD's imageable area.
         EXPECT_NEAR(media.sideMargin, size.left * 2540.0 / 72.0, 1.0) << media.name;
+        EXPECT_STREQ(media.label, ppdFindChoice(ppdFindOption(ppd, "PageSize"), size.name)->text) << media.name;
         Request request;
         request.media = media.name;
         expectSame(model, request, std::string("PageSize=") + size.name);

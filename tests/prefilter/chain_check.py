@@ -256,10 +256,10 @@ def baseline(args, conf, areas, boxes, raster):
     text = re.sub(r"\*cupsPreFilter:.*\n", "", text)
     text = text.replace("/cupsBitsPerColor 8/cupsRowCount 0/cupsRowFeed 0/cupsRowStep 0/cupsColorSpace 1",
                         "/cupsBitsPerColor 1/cupsRowCount 0/cupsRowFeed 0/cupsRowStep 0")
-    text = text.replace('*ColorModel RGB/Black and Red: ""',
-                        '*ColorModel RGB/Black and Red: "<</cupsColorOrder 1/cupsColorSpace 6/cupsBitsPerColor 1>>setpagedevice"')
-    text = text.replace('*ColorModel 1/Black: ""',
-                        '*ColorModel 1/Black: "<</cupsColorOrder 0/cupsColorSpace 3/cupsBitsPerColor 1>>setpagedevice"')
+    text = text.replace('*ColorModel RGB/Black and red: ""',
+                        '*ColorModel RGB/Black and red: "<</cupsColorOrder 1/cupsColorSpace 6/cupsBitsPerColor 1>>setpagedevice"')
+    text = text.replace('*ColorModel 1/Black only: ""',
+                        '*ColorModel 1/Black only: "<</cupsColorOrder 0/cupsColorSpace 3/cupsBitsPerColor 1>>setpagedevice"')
     text = text.replace("*OrderDependency: 10 AnySetup *ColorModel", "*OrderDependency: 20 AnySetup *ColorModel")
     with open(direct, "w", encoding="latin-1") as f:
         f.write(text)

@@ -198,7 +198,11 @@ TEST(Decode, ErrorsNameTheOffset) {
   } cases[] = {
       {"1B 40 07", 1, 2, "unknown byte 07"},
       {"0A 1B 99", 1, 1, "unknown command 1B 99"},
-      {"1C 71 00", 0, 0, "unknown command 1C 71"},
+      {"1C 72 00", 0, 0, "unknown command 1C 72"},
+      {"1C 71 01 02 00 00 00", 0, 3, "FS q image 1 of 2 x 0"},
+      {"1C 71 01 01 00 01 00 FF", 0, 0, "FS q cut off"},
+      {"1D 28 4C 0C 00 30 43 30 30 31 01 08 00 01 00 33 FF", 0, 15, "colour c = 33"},
+      {"1D 28 4C 0C 00 30 43 30 30 31 01 08 00 02 00 31 FF", 0, 0, "GS ( L 67 with b = 1, 8 x 2 dots and p = 12"},
       {"1D 28 41 02 00", 0, 0, "unknown command 1D 28 41"},
       {"1D 76 31", 0, 0, "unknown command 1D 76 31"},
       {"1D 56 43 01", 0, 2, "cut mode m = 43"},

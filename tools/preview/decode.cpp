@@ -125,11 +125,51 @@ class Decoder {
     }
   }
 
-  // FS p n m.
+  // FS p n m, FS q n ...
   void fileSeparator() {
     if (!have(2, "FS")) return;
+    if (at(1) == 0x71) return defineBitImages();
     if (at(1) != 0x70) return unknown(2);
     if (have(4, "FS p")) emit(4, PrintLogo{at(2), at(3)});
+  }
+
+  // FS q n, then per image xL xH yL yH and x * y * 8 bytes of columns: x
+  // counts 8 dots across (1 to 1023), y 8 dots down (1 to 288).
+  void defineBitImages() {
+    if (!have(3, "FS q")) return;
+    if (at(2) == 0) return fail(pos_ + 2, "FS q with n = 0 images");
+    DefineBitImages define;
+    size_t next = 3;  // offset of the next image's xL
+    for (unsigned n = 0; n < at(2); ++n) {
+      if (!have(next + 4, "FS q")) return;
+      uint16_t x = le16(next), y = le16(next + 2);
+      if (x < 1 || x > 1023 || y < 1 || y > 288) {
+        return fail(pos_ + next, "FS q image " + std::to_string(n + 1) + " of " + std::to_string(x) + " x " +
+                                     std::to_string(y) + " (x 1-1023, y 1-288 units of 8 dots)");
+      }
+      size_t k = size_t{x} * y * 8;
+      if (!have(next + 4 + k, "FS q")) return;
+      define.images.push_back(columnsToRows(bytes_.subspan(pos_ + next + 4, k), x, y));
+      next += 4 + k;
+    }
+    emit(next, std::move(define));
+  }
+
+  // An FS q image of x * 8 columns, each y bytes top to bottom (bit 7 the
+  // top dot), as rows.
+  static BitImage columnsToRows(std::span<const uint8_t> columns, uint16_t x, uint16_t y) {
+    BitImage image;
+    image.widthDots = x * 8u;
+    image.rows = y * 8u;
+    image.bytesPerRow = x;
+    image.data.assign(size_t{image.rows} * image.bytesPerRow, 0);
+    for (uint32_t col = 0; col < image.widthDots; ++col) {
+      for (uint32_t row = 0; row < image.rows; ++row) {
+        if ((columns[size_t{col} * y + row / 8] & (0x80u >> (row % 8))) == 0) continue;
+        image.data[size_t{row} * image.bytesPerRow + col / 8] |= uint8_t(0x80u >> (col % 8));
+      }
+    }
+    return image;
   }
 
   // GS ( L, GS v 0, GS V.
@@ -192,6 +232,8 @@ class Decoder {
         return emit(kGsParenHeader + p, PrintKeyedGraphic{{at(7), at(8)}, at(9), at(10)});
       case 0x70:
         return storeGraphics(p);
+      case 0x43:
+        return defineKeyedGraphic(p);
       default:
         fail(pos_ + 6, "GS ( L function " + std::to_string(fn) + " (" + hexByte(fn) + ") not supported");
     }
@@ -228,6 +270,38 @@ class Decoder {
     auto data = bytes_.subspan(pos_ + kGsParenHeader + kStoreFields, k);
     store.data.assign(data.begin(), data.end());
     emit(kGsParenHeader + p, std::move(store));
+  }
+
+  // GS ( L pL pH 30 43 30 kc1 kc2 b xL xH yL yH, then b times c and the
+  // colour's rows, with p = 10 + b * (1 + k).
+  void defineKeyedGraphic(size_t p) {
+    constexpr size_t kFields = 10;
+    if (p < kFields) return fail(pos_, "GS ( L 67 with p = " + std::to_string(p) + " is shorter than its fields");
+    if (!have(kGsParenHeader + kFields, "GS ( L 67")) return;
+    if (at(7) != 0x30) return fail(pos_ + 7, "GS ( L 67 with a = " + hexByte(at(7)) + " (expected 30, raster)");
+    DefineKeyedGraphic define;
+    define.key = {at(8), at(9)};
+    uint8_t colours = at(10);
+    define.widthDots = le16(11);
+    define.rows = le16(13);
+    define.bytesPerRow = (define.widthDots + 7u) / 8u;
+    size_t k = size_t{define.rows} * define.bytesPerRow;
+    if (colours < 1 || colours > 2 || k == 0 || p != kFields + colours * (1 + k)) {
+      return fail(pos_, "GS ( L 67 with b = " + std::to_string(colours) + ", " + std::to_string(define.widthDots) +
+                            " x " + std::to_string(define.rows) + " dots and p = " + std::to_string(p) +
+                            " (1 or 2 colours, p = 10 + b x (1 + rows x bytes per row))");
+    }
+    if (!have(kGsParenHeader + p, "GS ( L 67")) return;
+    define.black.assign(k, 0);
+    for (size_t c = 0, from = kGsParenHeader + kFields; c < colours; ++c, from += 1 + k) {
+      uint8_t colour = at(from);
+      if (colour != 0x31 && colour != 0x32) {
+        return fail(pos_ + from, "GS ( L 67 with colour c = " + hexByte(colour) + " (expected 31 or 32)");
+      }
+      auto data = bytes_.subspan(pos_ + from + 1, k);
+      (colour == 0x31 ? define.black : define.colour).assign(data.begin(), data.end());
+    }
+    emit(kGsParenHeader + p, std::move(define));
   }
 
   // GS v 0 m xL xH yL yH d.. with x bytes per row and y rows.
@@ -438,6 +512,8 @@ std::string commandName(const Command& command) {
         else if constexpr (std::is_same_v<T, Text>) return "text";
         else if constexpr (std::is_same_v<T, NulRun>) return "NUL run";
         else if constexpr (std::is_same_v<T, StatusQuery>) return c.realTime ? "DLE EOT" : "GS r";
+        else if constexpr (std::is_same_v<T, DefineKeyedGraphic>) return "GS ( L 67";
+        else if constexpr (std::is_same_v<T, DefineBitImages>) return "FS q";
         else static_assert(kAlwaysFalse<T>);
       },
       command.body);
@@ -492,6 +568,14 @@ std::string commandFields(const Command& command) {
           return s(c.count) + " bytes 00";
         } else if constexpr (std::is_same_v<T, StatusQuery>) {
           return "n=" + s(c.n) + " (" + statusQueryName(c) + ", asks the printer)";
+        } else if constexpr (std::is_same_v<T, DefineKeyedGraphic>) {
+          return "key=" + hexBytes(c.key) + " (\"" + escapedText(std::string(c.key.begin(), c.key.end()), 2) +
+                 "\") width=" + s(c.widthDots) + " rows=" + s(c.rows) +
+                 (c.colour.empty() ? " (black)" : " (black and red)");
+        } else if constexpr (std::is_same_v<T, DefineBitImages>) {
+          std::string out = s(c.images.size()) + " image" + (c.images.size() == 1 ? "" : "s");
+          for (const BitImage& image : c.images) out += " " + s(image.widthDots) + "x" + s(image.rows);
+          return out + " (replaces every stored image)";
         } else {
           static_assert(kAlwaysFalse<T>);
         }

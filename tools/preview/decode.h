@@ -120,9 +120,38 @@ struct StatusQuery {
   uint8_t n = 0;
 };
 
+// GS ( L pL pH 30 43 30 kc1 kc2 b xL xH yL yH [c d1..dk]b: store a graphic
+// in the printer's non-volatile memory under key code kc1 kc2, in b colours
+// (c 0x31 black, 0x32 the second colour), x dots wide and y rows high, each
+// colour's rows (x + 7) / 8 bytes. An earlier graphic with the same key is
+// replaced.
+struct DefineKeyedGraphic {
+  std::array<uint8_t, 2> key{};
+  uint16_t widthDots = 0;
+  uint16_t rows = 0;
+  uint32_t bytesPerRow = 0;
+  std::vector<uint8_t> black;   // rows x bytesPerRow, zero where no black was sent
+  std::vector<uint8_t> colour;  // rows x bytesPerRow, or empty: no second colour
+};
+
+// One image of FS q, turned from the printer's column layout (each column
+// of dots top to bottom, 8 dots a byte) into rows like every other plane.
+struct BitImage {
+  uint32_t widthDots = 0;     // x x 8
+  uint32_t rows = 0;          // y x 8
+  uint32_t bytesPerRow = 0;   // widthDots / 8
+  std::vector<uint8_t> data;  // rows x bytesPerRow
+};
+
+// FS q n [xL xH yL yH d1..dk]n (1C 71 ...): store n bit images in
+// non-volatile memory, numbered 1 to n; every image stored before is erased.
+struct DefineBitImages {
+  std::vector<BitImage> images;
+};
+
 using CommandBody = std::variant<Reset, Justify, DrawerKick, LineFeed, PrintLogo, PrintGraphics,
                                  PrintKeyedGraphic, StoreGraphics, RasterImage, Cut,
-                                 CompressedRaster, Text, NulRun, StatusQuery>;
+                                 CompressedRaster, Text, NulRun, StatusQuery, DefineKeyedGraphic, DefineBitImages>;
 
 // One decoded command: where it starts, how many bytes it takes, what it says.
 struct Command {

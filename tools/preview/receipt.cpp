@@ -49,9 +49,10 @@ struct Stored {
 // Walks the commands with the printer's state and appends receipt items.
 class Builder {
  public:
-  explicit Builder(const ReceiptOptions& options)
+  Builder(const ReceiptOptions& options, LogoStore& store)
       : paperWidth_(options.paperWidthDots),
-        columns_(std::max<uint32_t>(1, options.paperWidthDots / kCellWidth)) {}
+        columns_(std::max<uint32_t>(1, options.paperWidthDots / kCellWidth)),
+        store_(store) {}
 
   // Applies one command.
   void apply(const Command& c) {
@@ -160,6 +161,7 @@ class Builder {
     box.mode = c.mode;
     box.scaleX = (c.mode & 1) ? 2 : 1;
     box.scaleY = (c.mode & 2) ? 2 : 1;
+    if (c.number >= 1 && c.number <= store_.numbered.size()) box.image = store_.numbered[c.number - 1u];
     add(offset_, box);
   }
 
@@ -176,7 +178,27 @@ class Builder {
       box.scaleX = c.scaleX == 2 ? 2 : 1;
       box.scaleY = c.scaleY == 2 ? 2 : 1;
     }
+    if (auto stored = store_.keyed.find(c.key); stored != store_.keyed.end()) box.image = stored->second;
     add(offset_, box);
+  }
+
+  void on(const DefineKeyedGraphic& c) {
+    auto logo = std::make_shared<StoredLogo>();
+    logo->widthDots = c.widthDots;
+    logo->bytesPerRow = c.bytesPerRow;
+    logo->rows = c.rows;
+    logo->black = c.black;
+    logo->colour = c.colour;
+    store_.keyed[c.key] = std::move(logo);
+  }
+
+  // FS q erases every image stored before it.
+  void on(const DefineBitImages& c) {
+    store_.numbered.clear();
+    for (const BitImage& image : c.images) {
+      store_.numbered.push_back(std::make_shared<StoredLogo>(
+          StoredLogo{image.widthDots, image.bytesPerRow, image.rows, image.data, {}}));
+    }
   }
 
   void on(const StoreGraphics& c) {
@@ -279,6 +301,7 @@ class Builder {
   std::optional<Stored> black_;
   std::optional<Stored> colour_;
   size_t previousNulRun_ = 0;  // length of the 00 run just before, if any
+  LogoStore& store_;
   Receipt receipt_;
 };
 
@@ -291,16 +314,17 @@ bool breaksPage(const ItemBody& body, PageBreak pageBreak) {
 
 }  // namespace
 
-Receipt buildReceipt(std::span<const Command> commands, const ReceiptOptions& options) {
-  Builder builder(options);
+Receipt buildReceipt(std::span<const Command> commands, const ReceiptOptions& options, LogoStore* store) {
+  LogoStore own;
+  Builder builder(options, store != nullptr ? *store : own);
   for (const Command& c : commands) builder.apply(c);
   return builder.finish();
 }
 
-Preview previewBytes(std::span<const uint8_t> bytes, const ReceiptOptions& options) {
+Preview previewBytes(std::span<const uint8_t> bytes, const ReceiptOptions& options, LogoStore* store) {
   Preview preview;
   preview.decoded = decodeStream(bytes);
-  preview.receipt = buildReceipt(preview.decoded.commands, options);
+  preview.receipt = buildReceipt(preview.decoded.commands, options, store);
   if (preview.decoded.error) {
     preview.receipt.items.push_back(
         ReceiptItem{preview.decoded.error->offset, 0,

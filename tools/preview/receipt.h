@@ -18,6 +18,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <span>
 #include <string>
 #include <variant>
@@ -57,7 +59,26 @@ struct TextLine {
   bool wrapped = false;  // printed because the line was full, not by LF
 };
 
-// A stored logo printed by FS p or GS ( L 69, drawn as a labelled box.
+// A logo the printer keeps in its non-volatile memory: one or two planes of
+// rows (most significant bit the leftmost dot).
+struct StoredLogo {
+  uint32_t widthDots = 0;
+  uint32_t bytesPerRow = 0;
+  uint32_t rows = 0;
+  std::vector<uint8_t> black;   // rows x bytesPerRow
+  std::vector<uint8_t> colour;  // rows x bytesPerRow, or empty
+};
+
+// The printer's stored logos: graphics by key code (GS ( L 67) and the bit
+// images of the last FS q, numbered from 1. A printer keeps them from job to
+// job, so a caller may pass one store to the receipts of several jobs.
+struct LogoStore {
+  std::map<std::array<uint8_t, 2>, std::shared_ptr<const StoredLogo>> keyed;
+  std::vector<std::shared_ptr<const StoredLogo>> numbered;
+};
+
+// A stored logo printed by FS p or GS ( L 69: its dots when the store holds
+// it, else drawn as a labelled box.
 struct LogoBox {
   enum class Kind { Numbered, Keyed };
   Kind kind = Kind::Numbered;
@@ -66,6 +87,7 @@ struct LogoBox {
   std::array<uint8_t, 2> key{};  // GS ( L 69 kc1 kc2
   uint8_t scaleX = 1;
   uint8_t scaleY = 1;
+  std::shared_ptr<const StoredLogo> image;  // nullptr: not stored in the printer
 };
 
 // A cut, after feeding `feed` dots.
@@ -106,8 +128,11 @@ struct ReceiptOptions {
   uint32_t paperWidthDots = 576;  // sets the characters per text line (12 dots each)
 };
 
-// Lays the commands out as the printer would print them.
-Receipt buildReceipt(std::span<const Command> commands, const ReceiptOptions& options = {});
+// Lays the commands out as the printer would print them. Logos stored by the
+// commands go into `store` (a store of this call's own when nullptr), and
+// logos printed are looked up there.
+Receipt buildReceipt(std::span<const Command> commands, const ReceiptOptions& options = {},
+                     LogoStore* store = nullptr);
 
 // A decoded stream and the receipt of every command before any error.
 struct Preview {
@@ -115,8 +140,10 @@ struct Preview {
   Receipt receipt;
 };
 
-// Decodes `bytes` and builds the receipt (with a Note where decoding stopped).
-Preview previewBytes(std::span<const uint8_t> bytes, const ReceiptOptions& options = {});
+// Decodes `bytes` and builds the receipt (with a Note where decoding stopped),
+// with the stored logos of `store` as buildReceipt.
+Preview previewBytes(std::span<const uint8_t> bytes, const ReceiptOptions& options = {},
+                     LogoStore* store = nullptr);
 
 // One page's raster: the bands' rows concatenated in paper order. Bands
 // narrower than the widest are padded with zero bytes on the right. The

@@ -10,7 +10,7 @@
 #include <new>
 #include <type_traits>
 
-#include "tools/preview/font.h"
+#include "image/font.h"
 
 namespace preview {
 namespace {
@@ -97,6 +97,7 @@ Extent extentOf(const ItemBody& body) {
         } else if constexpr (std::is_same_v<T, TextLine>) {
           return {static_cast<uint32_t>(item.cells.size()) * kCellWidth, kLineHeight};
         } else if constexpr (std::is_same_v<T, LogoBox>) {
+          if (item.image) return {item.image->widthDots * item.scaleX, item.image->rows * item.scaleY};
           return {kLogoWidth * item.scaleX, kLogoHeight * item.scaleY};
         } else if constexpr (std::is_same_v<T, CutMark>) {
           return {0, item.feed + kCutGap};
@@ -122,7 +123,7 @@ class Painter {
 
   // Draws one glyph with its top-left dot at (x, y), each dot sx x sy pixels.
   void glyphAt(uint8_t ch, uint32_t x, uint32_t y, uint32_t sx, uint32_t sy, Ink ink) {
-    const auto& columns = glyph(ch);
+    const auto& columns = glyphColumns(ch);
     for (int col = 0; col < kGlyphWidth; ++col) {
       for (int row = 0; row < kGlyphHeight; ++row) {
         if (columns[col] & (1u << row)) fill(x + uint32_t(col) * sx, y + uint32_t(row) * sy, sx, sy, ink);
@@ -138,11 +139,14 @@ class Painter {
     }
   }
 
-  void band(const RasterBand& b, uint32_t x0, uint32_t y0) {
-    for (uint32_t r = 0; r < b.rows; ++r) {
-      const uint8_t* black = b.black.data() + size_t{r} * b.bytesPerRow;
-      const uint8_t* colour = b.colour.empty() ? nullptr : b.colour.data() + size_t{r} * b.bytesPerRow;
-      for (uint32_t d = 0; d < b.widthDots; ++d) {
+  // Draws a black plane and a colour plane (or none) of `rows` rows, each
+  // dot sx x sy pixels.
+  void planes(const std::vector<uint8_t>& blackPlane, const std::vector<uint8_t>& colourPlane, uint32_t widthDots,
+              uint32_t bytesPerRow, uint32_t rows, uint32_t x0, uint32_t y0, uint32_t sx, uint32_t sy) {
+    for (uint32_t r = 0; r < rows; ++r) {
+      const uint8_t* black = blackPlane.data() + size_t{r} * bytesPerRow;
+      const uint8_t* colour = colourPlane.empty() ? nullptr : colourPlane.data() + size_t{r} * bytesPerRow;
+      for (uint32_t d = 0; d < widthDots; ++d) {
         uint8_t mask = uint8_t(0x80 >> (d & 7));
         Ink ink = Ink::Paper;
         // Where both planes have a dot, black wins.
@@ -151,9 +155,13 @@ class Painter {
         } else if (colour && (colour[d >> 3] & mask)) {
           ink = Ink::Red;
         }
-        if (ink != Ink::Paper) fill(x0 + d * b.scaleX, y0 + r * b.scaleY, b.scaleX, b.scaleY, ink);
+        if (ink != Ink::Paper) fill(x0 + d * sx, y0 + r * sy, sx, sy, ink);
       }
     }
+  }
+
+  void band(const RasterBand& b, uint32_t x0, uint32_t y0) {
+    planes(b.black, b.colour, b.widthDots, b.bytesPerRow, b.rows, x0, y0, b.scaleX, b.scaleY);
   }
 
   void text(const TextLine& line, uint32_t x0, uint32_t y0) {
@@ -163,7 +171,12 @@ class Painter {
     }
   }
 
+  // A stored logo as its dots, one not stored as a labelled box.
   void logo(const LogoBox& logo, uint32_t x0, uint32_t y0, uint32_t w, uint32_t h) {
+    if (const StoredLogo* image = logo.image.get()) {
+      return planes(image->black, image->colour, image->widthDots, image->bytesPerRow, image->rows, x0, y0,
+                    logo.scaleX, logo.scaleY);
+    }
     constexpr uint32_t kFrame = 2;
     fill(x0, y0, w, kFrame, Ink::Annotation);
     fill(x0, y0 + h - kFrame, w, kFrame, Ink::Annotation);
@@ -225,6 +238,8 @@ bool renderReceipt(const Receipt& receipt, const RenderOptions& options, Canvas&
       addLabel(y, Ink::Annotation, drawerLabel(*kick));
     } else if (const auto* note = std::get_if<Note>(&item.body)) {
       addLabel(y, Ink::Alert, note->text);
+    } else if (const auto* logo = std::get_if<LogoBox>(&item.body); logo && logo->image) {
+      addLabel(y, Ink::Annotation, logoLabel(*logo));
     }
     placements.push_back(Placement{i, x, uint32_t(std::min<uint64_t>(y, UINT32_MAX)), extent.width, extent.advance});
     y += extent.advance;

@@ -5,10 +5,12 @@
 // margin on its right for remarks. Black dots are black, second-colour dots
 // red; a dot set in both planes is drawn black. The paper advances by each
 // raster band's rows (doubled for GS v 0 double height), by kLineHeight per
-// text line (12 x 24 dot character cells), by each logo box's height, and by
-// a cut's feed plus a kCutGap dot gap that only the preview adds.
-// Everything the printer does not print itself is drawn in blue: logo
-// boxes, cut lines, and labels in the margin (drawer kicks, cuts, notes).
+// text line (12 x 24 dot character cells), by each logo's height, and by
+// a cut's feed plus a kCutGap dot gap that only the preview adds. A logo
+// stored in the printer is drawn as its dots (scaled as printed), one that
+// is not as a box. Everything the printer does not print itself is drawn in
+// blue: logo boxes, cut lines, and labels in the margin (drawer kicks, cuts,
+// stored logos, notes).
 #pragma once
 
 #include <cstddef>

@@ -31,9 +31,9 @@ std::string listing(const preview::DecodeResult& decoded) {
 }  // namespace
 
 JobReport writeJobFiles(const std::string& dir, size_t number, std::span<const uint8_t> bytes,
-                        uint32_t widthDots, bool picture) {
+                        uint32_t widthDots, preview::LogoStore& logos, bool picture) {
   std::string stem = dir + "/job-" + std::to_string(number);
-  preview::Preview result = preview::previewBytes(bytes, preview::ReceiptOptions{widthDots});
+  preview::Preview result = preview::previewBytes(bytes, preview::ReceiptOptions{widthDots}, &logos);
   JobReport report;
   report.commands = result.decoded.commands.size();
   report.error = result.decoded.error;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tools/preview/decode.h"
+#include "tools/preview/receipt.h"
 
 namespace vprinter {
 
@@ -29,8 +30,10 @@ struct JobReport {
 };
 
 // Decodes the job's `bytes`, writes the job-N files into `dir` (the picture
-// for paper `widthDots` wide when `picture`), and reports what it found.
+// for paper `widthDots` wide when `picture`), and reports what it found. The
+// logos the job stores go into `logos`; the logos it prints are drawn from
+// there.
 JobReport writeJobFiles(const std::string& dir, size_t number, std::span<const uint8_t> bytes,
-                        uint32_t widthDots, bool picture = true);
+                        uint32_t widthDots, preview::LogoStore& logos, bool picture = true);
 
 }  // namespace vprinter

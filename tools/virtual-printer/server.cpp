@@ -2,6 +2,8 @@
 // one's bytes to its JobStream, "prints" them when the printer can (holding
 // them in the receive buffer when it cannot), answers the status queries,
 // takes control commands, and finishes the job when the connection closes.
+// Logos a job stores are kept for the jobs after it, as the printer's memory
+// keeps them.
 #include "tools/virtual-printer/server.h"
 
 #include <arpa/inet.h>
@@ -103,8 +105,10 @@ void reportHeld(size_t number, const Connection& c) {
   }
 }
 
-// Decodes and files the job of a closed connection and reports it.
-void finishJob(const ServerOptions& options, const Connection& c, const PrinterState& state, ServerTotals& totals) {
+// Decodes and files the job of a closed connection and reports it; the
+// logos it stores stay in `logos` for later jobs.
+void finishJob(const ServerOptions& options, const Connection& c, const PrinterState& state,
+               preview::LogoStore& logos, ServerTotals& totals) {
   const std::vector<uint8_t>& bytes = c.stream.bytes();
   if (bytes.empty()) {
     std::printf("status only: %zu %s answered (%s)\n", state.answers ? c.stream.queries() : 0,
@@ -112,7 +116,7 @@ void finishJob(const ServerOptions& options, const Connection& c, const PrinterS
     return;
   }
   size_t number = ++totals.jobs;
-  JobReport report = writeJobFiles(options.outDir, number, bytes, options.widthDots, options.pictures);
+  JobReport report = writeJobFiles(options.outDir, number, bytes, options.widthDots, logos, options.pictures);
   if (options.times) writeTimes(options.outDir, number, c.times);
   for (const preview::DecodeError& warning : report.warnings) {
     std::fprintf(stderr, "WARNING: job %zu: offset %zu: %s\n", number, warning.offset, warning.message.c_str());
@@ -153,6 +157,7 @@ class Server {
 
   ServerOptions options_;
   PrinterState state_;
+  preview::LogoStore logos_;  // the printer's non-volatile memory
   ServerTotals& totals_;
   int listenFd_ = -1;
   int controlFd_ = -1;
@@ -283,7 +288,7 @@ void Server::acceptConnection() {
   if (limited && c->link.bytes == 0) {
     endConnection(*c, c->link.mode == LinkMode::ResetAfter);
     close(fd);
-    finishJob(options_, *c, state_, totals_);
+    finishJob(options_, *c, state_, logos_, totals_);
     std::fflush(stdout);
     return;
   }
@@ -345,7 +350,7 @@ bool Server::run(int stopFd, std::string& error) {
       if (got == 0 || ((got & POLLIN) && readConnection(c))) continue;
       close(c.fd);
       c.fd = -1;
-      finishJob(options_, c, state_, totals_);
+      finishJob(options_, c, state_, logos_, totals_);
       std::fflush(stdout);
     }
     for (size_t i = 0; i < clients; ++i) {
@@ -362,7 +367,7 @@ bool Server::run(int stopFd, std::string& error) {
   // Jobs still open when told to stop keep what they sent.
   for (const auto& c : connections_) {
     close(c->fd);
-    finishJob(options_, *c, state_, totals_);
+    finishJob(options_, *c, state_, logos_, totals_);
   }
   for (const ControlClient& client : controls_) close(client.fd);
   if (controlFd_ >= 0) close(controlFd_);

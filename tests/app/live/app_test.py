@@ -233,7 +233,7 @@ class PrinterApp(kit.ChainTestCase):
         named after its model and its colours (those of its ColorModel option)."""
         listed = dict(re.findall(r'^(\S+) "([^"]*)"', self.app.cli("drivers"), re.M))
         built = sorted(int(n[3:6]) for n in os.listdir(kit.PATHS.ppd_dir) if re.fullmatch(r"tlv\d{3}\.ppd", n))
-        colours = {n: "black and red" if "*ColorModel RGB/Black and Red" in open(kit.PATHS.ppd(n), encoding="latin-1").read()
+        colours = {n: "black and red" if "*ColorModel RGB/" in open(kit.PATHS.ppd(n), encoding="latin-1").read()
                    else "black" for n in built}
         self.assertEqual(listed, {f"talvero_tlv{n:03d}{suffix}": f"Talvero TLV-{n}, {colours[n]}, {roll} mm roll"
                                   for n in built for suffix, roll in (("", 80), ("_58mm", 58))})

@@ -325,13 +325,16 @@ def parse_attributes(text):
 
 # ---------------------------------------------------------------- Chromium
 
-def chromium(ws, url, screenshot=None, size="1024,1400"):
-    """Loads `url` in headless Chromium with a fresh profile; returns the page's
-    DOM text, and writes a PNG screenshot to `screenshot` when given."""
+def chromium(ws, url, screenshot=None, size="1024,1400", lang=None):
+    """Loads `url` in headless Chromium with a fresh profile (asking for pages
+    in language `lang`, e.g. "de", when given); returns the page's DOM text,
+    and writes a PNG screenshot to `screenshot` when given."""
     if CHROMIUM is None:
         raise AssertionError("chromium is not installed (scripts/install-deps.sh installs it)")
     profile = ws.mkdir(f"chromium-{time.monotonic_ns()}")
     base = [CHROMIUM, *CHROMIUM_FLAGS, f"--user-data-dir={profile}"]
+    if lang:
+        base += [f"--lang={lang}", f"--accept-lang={lang}"]
     dom = kit.run(base + ["--dump-dom", url], timeout=60).stdout.decode(errors="replace")
     if screenshot:
         kit.run(base + [f"--screenshot={screenshot}", f"--window-size={size}", "--hide-scrollbars", url],

@@ -34,7 +34,7 @@ WIDTH, HEIGHT, BYTES_PER_LINE = 4 + 372, 4 + 376, 4 + 392  # offsets of header f
 # Sub-commands run through the local socket; {doc} is a document to print.
 COMMANDS = [
     ("drivers",), ("devices",), ("printers",), ("status",), ("status", "-d", "receipt"),
-    ("options", "-d", "receipt"), ("jobs", "-d", "receipt"), ("submit", "-d", "receipt", "{doc}"),
+    ("options", "-d", "receipt"), ("jobs", "-d", "receipt"), ("submit", "-d", "receipt", "{doc}"), ("testpage",),
     ("pause", "-d", "receipt"), ("resume", "-d", "receipt"), ("default", "-d", "receipt"), ("default",),
     ("cancel", "-d", "receipt", "-a"), ("autoadd",), ("add", "-d", "extra", "-v", "socket://127.0.0.1:9", "-m",
                                                      "talvero_tlv041"),

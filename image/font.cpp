@@ -1,9 +1,8 @@
-// Glyph table of the preview font, one row of five column bytes per
+// Glyph table of the bitmap font, one row of five column bytes per
 // character from 20 (space) to 7E (~); bit 0 is the top dot of a column,
 // rows 0-6 hold capitals and digits, row 7 the descenders.
-#include "tools/preview/font.h"
+#include "image/font.h"
 
-namespace preview {
 namespace {
 
 constexpr std::array<uint8_t, kGlyphWidth> kPlaceholder = {0x7F, 0x41, 0x41, 0x41, 0x7F};
@@ -109,9 +108,8 @@ static_assert(std::size(kGlyphs) == 0x7F - 0x20);
 
 }  // namespace
 
-const std::array<uint8_t, kGlyphWidth>& glyph(uint8_t ch) {
+const std::array<uint8_t, kGlyphWidth>& glyphColumns(uint8_t ch) {
   if (ch < 0x20 || ch > 0x7E) return kPlaceholder;
   return kGlyphs[ch - 0x20];
 }
 
-}  // namespace preview
