@@ -65,7 +65,7 @@ std::string uploadLogo(pappl_client_t* client, pappl_printer_t* printer, const c
   std::string why;
   if (upload == nullptr) return tr(client, "Choose a PNG or JPEG file first.");
   if (!readLogo(upload, width, storesRed(model), logo, why)) {
-    return std::string(tr(client, "The picture cannot be used:")) + " " + why;
+    return std::string(tr(client, "The picture cannot be used:")) + " " + tr(client, why.c_str());
   }
   if (!saveLogo(logoPath(printer, 0), logo)) {
     return tr(client, "The logo cannot be kept: the spool directory is not writable.");
