@@ -22,6 +22,7 @@
 #include "fuzz/harness.h"
 #include "core/ppd_file.h"
 #include "image/raster_format.h"
+#include "image/raster_writer.h"
 
 namespace {
 
@@ -74,14 +75,14 @@ struct Page {
 };
 
 // Writes `row` to `out` and keeps it in `page`.
-void writeRow(cups_raster_t* out, Page& page, std::span<uint8_t> row) {
-  cupsRasterWritePixels(out, row.data(), static_cast<unsigned>(row.size()));
+void writeRow(RowWriter& out, Page& page, std::span<uint8_t> row) {
+  ::writeRow(out, row.data());
   page.rows.insert(page.rows.end(), row.begin(), row.end());
 }
 
 // Completes a page cut short with blank rows, as the prefilter does, when
 // the budget allows; returns whether it did.
-bool finishPage(cups_raster_t* out, Page& page, uint32_t from, uint64_t& budget) {
+bool finishPage(RowWriter& out, Page& page, uint32_t from, uint64_t& budget) {
   std::vector<uint8_t> blank(page.header.cupsBytesPerLine, 0);
   uint64_t bytes = uint64_t{page.header.cupsHeight - from} * blank.size();
   if (bytes > budget) return false;
@@ -98,8 +99,9 @@ void checkOutputHeader(const cups_page_header2_t& in, const cups_page_header2_t&
   fuzz::check(out.cupsBytesPerLine == (twoColour ? 4 : 1) * band, "output row length");
 }
 
-// Converts the pages of `in` onto `out` as the prefilter does, within the budget.
-std::vector<Page> convert(cups_raster_t* in, cups_raster_t* out, bool twoColour) {
+// Converts the pages of `in` onto `out` as the prefilter does (the header
+// by libcups, the rows by the prefilter's writer), within the budget.
+std::vector<Page> convert(cups_raster_t* in, cups_raster_t* out, RowWriter& rows, bool twoColour) {
   std::vector<Page> pages;
   uint64_t budget = kPixelBudget;
   cups_page_header2_t header;
@@ -111,12 +113,13 @@ std::vector<Page> convert(cups_raster_t* in, cups_raster_t* out, bool twoColour)
     page.header = outputHeader(header, twoColour);
     checkOutputHeader(header, page.header, twoColour);
     fuzz::check(cupsRasterWriteHeader2(out, &page.header) != 0, "cannot write a header");
+    startRows(rows, page.header);
     std::vector<uint8_t> inRow(header.cupsBytesPerLine), outRow(page.header.cupsBytesPerLine);
     std::vector<Rgb> pixels(header.cupsWidth);
     size_t band = (size_t{header.cupsWidth} + 7) / 8;
     for (uint32_t y = 0; y < header.cupsHeight; ++y) {
       if (budget < inRow.size() || cupsRasterReadPixels(in, inRow.data(), header.cupsBytesPerLine) != inRow.size()) {
-        finishPage(out, page, y, budget);
+        finishPage(rows, page, y, budget);
         return pages;
       }
       budget -= inRow.size();
@@ -126,7 +129,7 @@ std::vector<Page> convert(cups_raster_t* in, cups_raster_t* out, bool twoColour)
         fuzz::check(std::all_of(outRow.begin(), outRow.begin() + band, [](uint8_t b) { return b == 0; }),
                     "the C band is not empty");
       }
-      writeRow(out, page, outRow);
+      writeRow(rows, page, outRow);
     }
     page.complete = true;
   }
@@ -171,7 +174,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (in == nullptr) return 0;  // not a raster stream: the prefilter refuses it
   std::string stream;
   cups_raster_t* out = cupsRasterOpenIO(appendMemory, &stream, CUPS_RASTER_WRITE_COMPRESSED);
-  std::vector<Page> pages = convert(in, out, twoColour);
+  RowWriter rows;
+  rows.write = appendMemory;
+  rows.context = &stream;
+  std::vector<Page> pages = convert(in, out, rows, twoColour);
   cupsRasterClose(out);
   cupsRasterClose(in);
   checkReadBack(stream, pages);

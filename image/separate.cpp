@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 
+#include "image/separate_wide.h"
+
 uint8_t toneStretch(int amount) {
   int stretched = ((amount - kLightCut) * 255 + (255 - kLightCut - kDarkCut) / 2) /
                   (255 - kLightCut - kDarkCut);
@@ -88,13 +90,30 @@ inline bool sameColour(const Rgb& a, const Rgb& b) {
   return a.r == b.r && a.g == b.g && a.b == b.b;
 }
 
+// The dither thresholds of the first sixteen dots of row y, from column x0.
+void rowThresholds(uint32_t y, uint32_t x0, uint8_t thresholds[16]) {
+  for (uint32_t x = 0; x < 16; ++x) thresholds[x] = ditherThreshold(x + x0, y);
+}
+
+// The pixels' bytes, three a pixel (Rgb is three bytes, see raster_format.cpp).
+const uint8_t* rgbBytes(std::span<const Rgb> pixels) {
+  return reinterpret_cast<const uint8_t*>(pixels.data());
+}
+
 }  // namespace
 
 // Paper white needs no ink and is skipped; a pixel of the same colour as the
 // one before it reuses its separation (receipts are runs of few colours).
+// Where the processor can, sixteen dots are worked out at once instead.
 void separateRow(std::span<const Rgb> pixels, uint32_t y, std::span<uint8_t> black,
                  std::span<uint8_t> red, uint32_t x0) {
   size_t bytes = (pixels.size() + 7) / 8;
+  if (wideSeparationAvailable()) {
+    uint8_t thresholds[16];
+    rowThresholds(y, x0, thresholds);
+    separateRowWide(rgbBytes(pixels), pixels.size(), thresholds, black.data(), red.data());
+    return;
+  }
   std::fill_n(black.begin(), bytes, uint8_t{0});
   std::fill_n(red.begin(), bytes, uint8_t{0});
   Rgb last{255, 255, 255};
@@ -119,6 +138,12 @@ void separateRow(std::span<const Rgb> pixels, uint32_t y, std::span<uint8_t> bla
 }
 
 void blackRow(std::span<const Rgb> pixels, uint32_t y, std::span<uint8_t> black, uint32_t x0) {
+  if (wideSeparationAvailable()) {
+    uint8_t thresholds[16];
+    rowThresholds(y, x0, thresholds);
+    separateRowWide(rgbBytes(pixels), pixels.size(), thresholds, black.data(), nullptr);
+    return;
+  }
   std::fill_n(black.begin(), (pixels.size() + 7) / 8, uint8_t{0});
   Rgb last{255, 255, 255};
   uint8_t amount = 0;

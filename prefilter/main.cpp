@@ -32,6 +32,7 @@
 
 #include "core/ppd_file.h"
 #include "image/raster_format.h"
+#include "image/raster_writer.h"
 
 namespace {
 
@@ -90,6 +91,48 @@ ssize_t readInput(void* context, unsigned char* buffer, size_t length) {
   return static_cast<ssize_t>(count);
 }
 
+// The output descriptor and a buffer in front of it: libcups hands over
+// each compressed row on its own, which would otherwise be a write(2) per
+// row. The buffer is emptied when full and at the end of every page (the
+// next filter reads a page whole before it prints it).
+struct Output {
+  int fd = 1;
+  size_t held = 0;  // bytes of `bytes` not yet written
+  unsigned char bytes[64 * 1024];
+};
+
+// Writes all `length` bytes, retrying after a signal as libcups does.
+// Returns false on error (errno says why).
+bool writeAll(int fd, const unsigned char* buffer, size_t length) {
+  while (length > 0) {
+    ssize_t n = write(fd, buffer, length);
+    if (n < 0 && errno != EINTR && errno != EAGAIN) return false;
+    if (n > 0) {
+      buffer += n;
+      length -= static_cast<size_t>(n);
+    }
+  }
+  return true;
+}
+
+// Writes what the buffer holds. Returns false on error (errno says why).
+bool flushOutput(Output& out) {
+  bool written = writeAll(out.fd, out.bytes, out.held);
+  out.held = 0;
+  return written;
+}
+
+// Raster write callback: gathers the bytes in the buffer, writing it out
+// when it is full; large blocks go straight to the descriptor.
+ssize_t writeOutput(void* context, unsigned char* buffer, size_t length) {
+  Output& out = *static_cast<Output*>(context);
+  if (out.held + length > sizeof out.bytes && !flushOutput(out)) return -1;
+  if (length >= sizeof out.bytes) return writeAll(out.fd, buffer, length) ? static_cast<ssize_t>(length) : -1;
+  std::memcpy(out.bytes + out.held, buffer, length);
+  out.held += length;
+  return static_cast<ssize_t>(length);
+}
+
 enum class PageResult { Done, Canceled, Failed };
 
 // Says why the output could not be written. When the next filter has ended
@@ -104,17 +147,17 @@ void reportWriteError(const char* what) {
 
 // Writes blank rows from row `from` to the end of the page, so the stream
 // stays well formed. Returns false when the output cannot be written.
-bool finishPage(cups_raster_t* out, const cups_page_header2_t& header, uint32_t from) {
+bool finishPage(RowWriter& rows, const cups_page_header2_t& header, uint32_t from) {
   std::vector<uint8_t> blank(header.cupsBytesPerLine, 0);
   for (uint32_t y = from; y < header.cupsHeight; ++y)
-    if (cupsRasterWritePixels(out, blank.data(), header.cupsBytesPerLine) == 0) return false;
+    if (!writeRow(rows, blank.data())) return false;
   return true;
 }
 
 // Converts one page whose header has been read. Returns Done, Canceled (the
 // page was completed with blank rows) or Failed (an ERROR line is written).
-PageResult convertPage(cups_raster_t* in, cups_raster_t* out, const cups_page_header2_t& header,
-                       unsigned page, bool twoColour) {
+PageResult convertPage(cups_raster_t* in, cups_raster_t* out, RowWriter& rows,
+                       const cups_page_header2_t& header, unsigned page, bool twoColour) {
   InputLayout layout;
   std::string why;
   if (!inputLayoutOf(header, layout, why)) {
@@ -126,22 +169,24 @@ PageResult convertPage(cups_raster_t* in, cups_raster_t* out, const cups_page_he
     reportWriteError("Unable to write the raster page header");
     return PageResult::Failed;
   }
+  // The rows are compressed here, as libcups would write them.
+  startRows(rows, outHeader);
   std::vector<uint8_t> inRow(header.cupsBytesPerLine);
   std::vector<uint8_t> outRow(outHeader.cupsBytesPerLine);
   std::vector<Rgb> pixels(header.cupsWidth);
   for (uint32_t y = 0; y < header.cupsHeight; ++y) {
-    if (CancelRequested) return finishPage(out, outHeader, y) ? PageResult::Canceled : PageResult::Failed;
+    if (CancelRequested) return finishPage(rows, outHeader, y) ? PageResult::Canceled : PageResult::Failed;
     if (cupsRasterReadPixels(in, inRow.data(), header.cupsBytesPerLine) != header.cupsBytesPerLine) {
       if (CancelRequested)
-        return finishPage(out, outHeader, y) ? PageResult::Canceled : PageResult::Failed;
+        return finishPage(rows, outHeader, y) ? PageResult::Canceled : PageResult::Failed;
       std::fprintf(stderr, "ERROR: Page %u is cut short after %u of %u rows\n", page, y,
                    header.cupsHeight);
-      finishPage(out, outHeader, y);
+      finishPage(rows, outHeader, y);
       return PageResult::Failed;
     }
     decodeRow(layout, inRow, pixels);
     encodeRow(pixels, y, twoColour, outRow);
-    if (cupsRasterWritePixels(out, outRow.data(), outHeader.cupsBytesPerLine) == 0) {
+    if (!writeRow(rows, outRow.data())) {
       if (CancelRequested) return PageResult::Canceled;
       reportWriteError("Unable to write raster data");
       return PageResult::Failed;
@@ -224,13 +269,22 @@ int main(int argc, char** argv) {
     std::fputs("ERROR: The input is not a CUPS raster stream\n", stderr);
     return 1;
   }
-  cups_raster_t* out = cupsRasterOpen(1, CUPS_RASTER_WRITE_COMPRESSED);
+  auto output = std::make_unique<Output>();
+  cups_raster_t* out = cupsRasterOpenIO(writeOutput, output.get(), CUPS_RASTER_WRITE_COMPRESSED);
+  RowWriter rows;
+  rows.write = writeOutput;
+  rows.context = output.get();
 
   int status = 0;
   unsigned page = 0;
   cups_page_header2_t header;
   while (!CancelRequested && cupsRasterReadHeader2(in, &header)) {
-    PageResult result = convertPage(in, out, header, ++page, twoColour);
+    PageResult result = convertPage(in, out, rows, header, ++page, twoColour);
+    // The page, or what was converted of it, goes to the next filter now.
+    if (!flushOutput(*output) && result == PageResult::Done) {
+      reportWriteError("Unable to write raster data");
+      result = PageResult::Failed;
+    }
     if (result == PageResult::Failed) status = 1;
     if (result != PageResult::Done) break;
   }

@@ -185,17 +185,43 @@ Coverage referenceSeparate(int r, int g, int b) {
 
 }  // namespace
 
-TEST(Separate, TablesAgreeWithTheArithmetic) {
-  // Every red and green level, blue in steps of 3 (and 255): 4.4 million colours.
+// Dots of `row` (row y of a page) dithered as the reference separation says.
+void expectDotsOfReference(const std::vector<Rgb>& row, uint32_t y) {
+  size_t bytes = (row.size() + 7) / 8;
+  std::vector<uint8_t> black(bytes), red(bytes), gray(bytes);
+  separateRow(row, y, black, red);
+  blackRow(row, y, gray);
+  for (uint32_t x = 0; x < row.size(); ++x) {
+    Coverage c = referenceSeparate(row[x].r, row[x].g, row[x].b);
+    int threshold = ditherThreshold(x, y);
+    int want = (c.black > threshold ? 1 : 0) | (c.black <= threshold && c.black + c.red > threshold ? 2 : 0) |
+               (blackOnly(c) > threshold ? 4 : 0);
+    int bit = 7 - x % 8;
+    int got = (black[x / 8] >> bit & 1) | (red[x / 8] >> bit & 1) << 1 | (gray[x / 8] >> bit & 1) << 2;
+    ASSERT_EQ(got, want) << "dot " << x << " of row " << y;
+  }
+}
+
+TEST(Separate, TablesAndRowsAgreeWithTheArithmetic) {
+  // Every red and green level, blue in steps of 3 (and 255): 4.4 million
+  // colours, one at a time and in rows of 573 dots (the rows work sixteen
+  // dots at a time where the processor can, and end in a part of sixteen).
+  std::vector<Rgb> row;
+  uint32_t y = 0;
   for (int r = 0; r < 256; ++r) {
     for (int g = 0; g < 256; ++g) {
       for (int b = 0; b < 256; b = b == 255 ? 256 : std::min(b + 3, 255)) {
         Coverage want = referenceSeparate(r, g, b);
         Coverage got = separate(static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b));
         ASSERT_TRUE(want.black == got.black && want.red == got.red) << r << " " << g << " " << b;
+        row.push_back(Rgb{static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b)});
+        if (row.size() < 573) continue;
+        ASSERT_NO_FATAL_FAILURE(expectDotsOfReference(row, y++));
+        row.clear();
       }
     }
   }
+  expectDotsOfReference(row, y);
 }
 
 TEST(Dither, RowsMatchDotByDotSeparation) {
