@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "app/system.h"
+#include "app/local_socket.h"
 
 bool connectPrinter(const char* programName, const char* printerUri, const char* printerName,
                     PrinterConnection& connection, std::string& why) {
@@ -26,8 +26,11 @@ bool connectPrinter(const char* programName, const char* printerUri, const char*
     // The local socket; the printer by name, or the default printer.
     connection.resource = printerName != nullptr ? std::string("/ipp/print/") + printerName : "/ipp/print";
     connection.uri = "ipp://localhost" + connection.resource;
-    connection.http = httpConnect2(localSocketPath(programName).c_str(), 0, nullptr, AF_UNSPEC,
-                                   HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
+    for (const std::string& path : serverSocketPaths(programName)) {
+      if (!serverAnswersAt(path)) continue;
+      connection.http = httpConnect2(path.c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
+      if (connection.http != nullptr) break;
+    }
   }
   if (connection.http == nullptr) why = std::string("unable to connect to the server: ") + cupsLastErrorString();
   return connection.http != nullptr;

@@ -14,6 +14,7 @@
 #include "app/job_options.h"
 #include "app/localization.h"
 #include "app/model_names.h"
+#include "app/system.h"
 #include "app/web_pages.h"
 #include "core/model_table.h"
 
@@ -168,8 +169,17 @@ void settleRollMargins(pappl_system_t* system) {
   papplSystemIteratePrinters(system, settleReadyMargins, nullptr);
 }
 
-bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const char*, const char*,
-                           pappl_pr_driver_data_t* data, ipp_t** attrs, void*) {
+bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri, const char*,
+                           pappl_pr_driver_data_t* data, ipp_t** attrs, void* context) {
+  // A file:// printer writes wherever the server may write: only a server
+  // started with -o file-devices=yes (for tests) takes one.
+  const auto* setup = static_cast<const AppSetup*>(context);
+  if (deviceUri != nullptr && std::strncmp(deviceUri, "file:", 5) == 0 && (setup == nullptr || !setup->fileDevices)) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR,
+             "Refused the device \"%s\": file:// devices are for tests, on a server started with -o file-devices=yes.",
+             deviceUri);
+    return false;
+  }
   DriverChoice driver = driverOf(driverName);
   const ModelRow* model = driver.model;
   if (model == nullptr) {

@@ -21,7 +21,9 @@ std::vector<pappl_pr_driver_t> talveroDrivers();
 const char* talveroAutoAdd(const char* deviceInfo, const char* deviceUri, const char* deviceId, void* data);
 
 // PAPPL's driver callback: fills a printer's capabilities, callbacks and
-// vendor attributes for driver `driverName`. False for an unknown driver.
+// vendor attributes for driver `driverName`. False for an unknown driver,
+// and for a file:// device unless the server allows them (`context` is the
+// AppSetup).
 bool talveroDriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
                            const char* deviceId, pappl_pr_driver_data_t* data, ipp_t** attrs,
                            void* context);

@@ -126,14 +126,27 @@ void bridgeWriteLine(BridgeJob& job, uint32_t y, const uint8_t* line) {
   ++job.nextRow;
 }
 
-bool bridgeEndPage(BridgeJob& job) {
+bool bridgeEndPage(BridgeJob& job, std::string& why) {
   if (!job.pageOpen) return !job.raster.failed;
   job.pageOpen = false;
-  putBlankRows(job, job.pageRows);
+  if (!job.raster.failed && job.nextRow < job.pageRows) {
+    // The document ended inside the page: the rows that never came are not
+    // made up, so a header's height alone takes no memory.
+    why = "the document ends early: " + std::to_string(job.nextRow) + " of the page's " +
+          std::to_string(job.pageRows) + " rows arrived";
+    abandonRasterPage(job.raster);
+    job.raster.failed = true;
+    return false;
+  }
   job.widthNotice.clear();
   if (!job.raster.failed) fitPageToHead(job);
   if (job.raster.failed || !finishRasterPage(job.raster)) {
+    why = "out of memory";
     reportAllocationFailure(job.raster);
+    return false;
+  }
+  if (job.raster.failed) {
+    why = "its rows are too wide for the printer's commands";
     return false;
   }
   job.out.flush();  // the page reaches the printer now, not at the end of the job

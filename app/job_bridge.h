@@ -30,7 +30,7 @@ using BridgeJobPtr = std::unique_ptr<BridgeJob, BridgeJobDeleter>;
 // How a job ended.
 struct BridgeResult {
   int pages = 0;        // pages printed (blank pages skipped are not counted)
-  bool failed = false;  // a page buffer could not be allocated; the job stopped there
+  bool failed = false;  // a page was cut short or a buffer could not be allocated; the job stopped there
   int writeError = 0;   // errno of the writer's failure, 0 when it took every byte
 };
 
@@ -47,14 +47,18 @@ BridgeJobPtr bridgeStartJob(const JobSettings& settings, bool colourPlanes, Outp
 bool bridgeStartPage(BridgeJob& job, const cups_page_header2_t& header, std::string& why);
 
 // Row `y` of the page, header.cupsBytesPerLine bytes. Rows come in order;
-// rows left out are blank, and a row out of order is ignored.
+// rows skipped are blank, and a row out of order is ignored. The page's
+// buffer grows with the rows received, whatever height the header claims.
 void bridgeWriteLine(BridgeJob& job, uint32_t y, const uint8_t* line);
 
 // Prints the page: cuts it to the print head's width (page_width.h), trims
 // it, counts it, kicks the drawer before the first page if so set, runs its
 // pipeline and writers, sends its feed or cut, and hands the bytes to the
-// writer. False once a buffer could not be allocated.
-bool bridgeEndPage(BridgeJob& job);
+// writer. False, with the reason in `why`, when the page's rows ended
+// before its last one (nothing of it is printed), its rows are too wide for
+// the printer's commands, or a buffer could not be allocated; the job stops
+// there.
+bool bridgeEndPage(BridgeJob& job, std::string& why);
 
 // What the last page lost to the print head's width, in words ("marks 600
 // dots wide do not fit ..."); empty when every mark was printed.

@@ -4,7 +4,8 @@
 // CUPS filter. PAPPL gives the usual sub-commands (server, add, drivers,
 // printers, submit, jobs, options, shutdown, ...) and the web interface;
 // "testpage" prints the test receipt, and "options" also lists the receipt
-// printer's own options with their labels.
+// printer's own options with their labels; the application runs some
+// sub-commands itself (commands.cpp).
 #include <cstring>
 
 #include "app/driver.h"
@@ -16,10 +17,12 @@ int main(int argc, char* argv[]) {
   setup.drivers = talveroDrivers();
   const char* slash = std::strrchr(argv[0], '/');
   setup.programName = slash != nullptr ? slash + 1 : argv[0];
-  if (isRemoteShutdown(argc, argv)) return remoteShutdown(argc, argv, setup.programName.c_str());
-  int status = papplMainloop(argc, argv, TALVERO_VERSION, "Talvero receipt printers, driver " TALVERO_VERSION,
-                             static_cast<int>(setup.drivers.size()), setup.drivers.data(), talveroAutoAdd,
-                             talveroDriverCallback, "testpage", talveroTestPageCommand, talveroSystem, nullptr, &setup);
+  int status = 0;
+  if (runOwnCommand(argc, argv, setup, status)) return status;
+  if (noServerForCommand(argc, argv, setup)) return 1;
+  status = papplMainloop(argc, argv, TALVERO_VERSION, "Talvero receipt printers, driver " TALVERO_VERSION,
+                         static_cast<int>(setup.drivers.size()), setup.drivers.data(), talveroAutoAdd,
+                         talveroDriverCallback, "testpage", talveroTestPageCommand, talveroSystem, nullptr, &setup);
   if (status == 0 && isOptionsCommand(argc, argv)) status = printVendorOptions(argc, argv, setup.programName.c_str());
   return status;
 }

@@ -17,6 +17,7 @@
 #include "app/job_bridge.h"
 #include "app/job_gate.h"
 #include "app/job_options.h"
+#include "app/messages.h"
 #include "app/vendor_defaults.h"
 #include "core/model_table.h"
 
@@ -98,8 +99,7 @@ bool stopJob(AppJob& appJob, pappl_job_t* job, GateOutcome outcome) {
     papplJobSetMessage(job, "Not printed: the server shut down while the job waited for the printer.");
     papplLogJob(job, PAPPL_LOGLEVEL_WARN, "The server is shutting down; the job ends unprinted.");
   } else {
-    papplJobSetMessage(job, "%s.", appJob.link.failure().c_str());
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s.", appJob.link.failure().c_str());
+    setJobProblem(job, appJob.link.failure() + ".");
   }
   return false;
 }
@@ -143,7 +143,7 @@ bool talveroStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
   AppJob* appJob = appJobOf(job);
   std::string why;
   if (appJob == nullptr || !bridgeStartPage(*appJob->bridge, options->header, why)) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u cannot be printed: %s.", page, why.c_str());
+    setJobProblem(job, "Page " + std::to_string(page) + " not printed: " + why);
     return false;
   }
   return true;
@@ -162,13 +162,14 @@ bool talveroEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsi
   if (papplJobIsCanceled(job)) return true;  // the end of the job sends the cancel sequence
   GateOutcome outcome = waitForPrinter(appJob->link, job, appJob->asking);
   if (outcome != GateOutcome::Go) return stopJob(*appJob, job, outcome);
-  bool printed = bridgeEndPage(*appJob->bridge);
+  std::string why;
+  bool printed = bridgeEndPage(*appJob->bridge, why);
   if (const std::string& notice = bridgeWidthNotice(*appJob->bridge); !notice.empty()) {
     papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Page %u: %s.", page, notice.c_str());
     papplJobSetMessage(job, "Page %u: %s.", page, notice.c_str());
   }
   if (!printed) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u: out of memory, the job stops.", page);
+    setJobProblem(job, "Page " + std::to_string(page) + " not printed: " + why);
     return false;
   }
   if (bridgeWriteError(*appJob->bridge) != 0) return stopJob(*appJob, job, outcomeAfterWrite(job));
@@ -197,14 +198,14 @@ bool talveroEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
     return false;
   }
   papplLogJob(job, result.pages > 0 ? PAPPL_LOGLEVEL_INFO : PAPPL_LOGLEVEL_WARN, "%d page%s printed%s.",
-              result.pages, result.pages == 1 ? "" : "s", result.failed ? ", then out of memory" : "");
+              result.pages, result.pages == 1 ? "" : "s", result.failed ? ", then the job stopped" : "");
   return !result.failed;
 }
 
 bool talveroPrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
   int fd = open(papplJobGetFilename(job), O_RDONLY);
   if (fd < 0) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the job file: %s", std::strerror(errno));
+    setJobProblem(job, std::string("not printed: the job's file cannot be opened: ") + std::strerror(errno));
     return false;
   }
   AppJob appJob(job, device);

@@ -3,15 +3,16 @@
 // kept under the spool directory (-o spool-directory=DIR), so a user or a
 // test can run a server of its own beside the system service. The server
 // listens on the TCP port of -o server-port (all addresses, or those of
-// -o listen-hostname) and on the local socket where the sub-commands (add,
-// printers, submit, shutdown, ...) look for it: /run/NAME.sock for root,
-// $TMPDIR/NAMEuid.sock (TMPDIR defaulting to /tmp) for other users, NAME
-// being the program's name.
+// -o listen-hostname), plain or TLS on the same port (a self-signed
+// certificate made on first use), and on the local socket where the
+// sub-commands look for it (local_socket.h, or -o local-socket=PATH). Who
+// may do what is set by the options of access.h.
 #include "app/system.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +21,9 @@
 #include <vector>
 
 #include "app/driver.h"
+#include "app/local_socket.h"
 #include "app/localization.h"
+#include "app/messages.h"
 #include "app/printer_link.h"
 #include "app/web_pages.h"
 #include "core/version.h"
@@ -127,23 +130,68 @@ bool watchSigterm(pappl_system_t*, void*) {
   return false;
 }
 
+// The access and device options into `setup`; false, with the reason on
+// standard error, for a bad value.
+bool readSetup(int count, cups_option_t* options, AppSetup& setup) {
+  std::string why;
+  if (readAccessSettings(count, options, setup.access, why) &&
+      readSwitchOption("file-devices", count, options, setup.fileDevices, why)) {
+    return true;
+  }
+  std::fprintf(stderr, "%s: %s.\n", kAppName, why.c_str());
+  return false;
+}
+
+// Creates the spool directory; false, with the reason on standard error.
+bool makeSpoolDirectory(const std::string& spool) {
+  if (makeDirectories(spool)) return true;
+  std::fprintf(stderr, "%s: Cannot create the spool directory \"%s\": %s\n", kAppName, spool.c_str(),
+               std::strerror(errno));
+  return false;
+}
+
+// The local socket's path into `setup`; false, with the reason on standard
+// error, when another server answers there already.
+bool takeSocketPath(int count, cups_option_t* options, AppSetup& setup) {
+  setup.socketPath = optionOr("local-socket", count, options, localSocketPath(setup.programName.c_str()).c_str());
+  if (!serverAnswersAt(setup.socketPath)) return true;
+  std::fprintf(stderr,
+               "%s: Another server is running on %s: stop it first (%s shutdown), or give this one a socket "
+               "of its own (-o local-socket=PATH).\n",
+               kAppName, setup.socketPath.c_str(), setup.programName.c_str());
+  setup.socketPath.clear();
+  return false;
+}
+
+// Listens on the TCP port and on the local socket; false, with the reason on
+// standard error.
+bool startListening(pappl_system_t* system, int count, cups_option_t* options, AppSetup& setup) {
+  // listen-hostname: one address or name, or several separated by commas;
+  // every address when not given.
+  std::string names = optionOr("listen-hostname", count, options, "*");
+  for (size_t start = 0, end; start <= names.size(); start = end + 1) {
+    end = std::min(names.find(',', start), names.size());
+    std::string name = names.substr(start, end - start);
+    if (!papplSystemAddListeners(system, name.c_str())) {
+      std::fprintf(stderr, "%s: Cannot listen on %s port (see the log).\n", kAppName, name.c_str());
+      return false;
+    }
+  }
+  std::string why;
+  if (listenOnLocalSocket(system, setup.socketPath, setup.access.adminGroup, setup.socketInode, why)) return true;
+  std::fprintf(stderr, "%s: %s.\n", kAppName, why.c_str());
+  setup.socketPath.clear();
+  return false;
+}
+
 }  // namespace
 
 const std::string& spoolDirectory() { return gSpoolDirectory; }
 
-std::string localSocketPath(const char* programName) {
-  if (getuid() == 0) return std::string("/run/") + programName + ".sock";
-  const char* tmp = std::getenv("TMPDIR");
-  return std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/" + programName +
-         std::to_string(getuid()) + ".sock";
-}
-
 pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   auto* setup = static_cast<AppSetup*>(data);
   std::string spool = optionOr("spool-directory", count, options, defaultSpoolDirectory().c_str());
-  if (!makeDirectories(spool)) {
-    std::fprintf(stderr, "%s: Cannot create the spool directory \"%s\": %s\n", kAppName, spool.c_str(),
-                 std::strerror(errno));
+  if (!readSetup(count, options, *setup) || !takeSocketPath(count, options, *setup) || !makeSpoolDirectory(spool)) {
     return nullptr;
   }
   const char* portText = optionOr("server-port", count, options, "0");
@@ -153,27 +201,25 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
     std::fprintf(stderr, "%s: Bad server-port \"%s\".\n", kAppName, portText);
     return nullptr;
   }
-  bool privateServer = cupsGetOption("private-server", count, options) != nullptr;
   pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
-                              PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY | PAPPL_SOPTIONS_NO_TLS;
+                              PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
+  const std::string& service = setup->access.authService;
   pappl_system_t* system = papplSystemCreate(
       soptions, "Talvero Printer Application", static_cast<int>(port), "_print,_universal", spool.c_str(),
       optionOr("log-file", count, options, "-"), logLevelOf(cupsGetOption("log-level", count, options)),
-      cupsGetOption("auth-service", count, options), false);
+      service.empty() ? nullptr : service.c_str(), false);
   if (system == nullptr) return nullptr;
-
-  if (!privateServer && !papplSystemAddListeners(system, cupsGetOption("listen-hostname", count, options))) {
+  if (!startListening(system, count, options, *setup)) {
     papplSystemDelete(system);
     return nullptr;
   }
-  papplSystemAddListeners(system, localSocketPath(setup->programName.c_str()).c_str());
-  if (const char* group = cupsGetOption("admin-group", count, options)) papplSystemSetAdminGroup(system, group);
+  applyAccessSettings(system, setup->access);
   addImageFilters(system);
   papplSystemSetFooterHTML(system, "Talvero receipt printers, driver " TALVERO_VERSION);
   gSpoolDirectory = spool;
   addStrings(system);
   papplSystemSetPrinterDrivers(system, static_cast<int>(setup->drivers.size()), setup->drivers.data(), talveroAutoAdd,
-                               addPrinterPages, talveroDriverCallback, nullptr);
+                               addPrinterPages, talveroDriverCallback, setup);
 
   setup->stateFile = spool + "/" + kAppName + ".state";
   papplSystemLoadState(system, setup->stateFile.c_str());
@@ -181,4 +227,20 @@ pappl_system_t* talveroSystem(int count, cups_option_t* options, void* data) {
   papplSystemAddTimerCallback(system, 0, 1, tick, nullptr);
   papplSystemAddTimerCallback(system, 0, 0, watchSigterm, nullptr);
   return system;
+}
+
+int runServer(int count, cups_option_t* options, AppSetup& setup) {
+  pappl_system_t* system = talveroSystem(count, options, &setup);
+  if (system == nullptr) return 1;
+  pappl_version_t version{};
+  std::snprintf(version.name, sizeof version.name, "%s", setup.programName.c_str());
+  std::snprintf(version.sversion, sizeof version.sversion, "%s", TALVERO_VERSION);
+  std::sscanf(TALVERO_VERSION, "%hu.%hu.%hu", version.version + 0, version.version + 1, version.version + 2);
+  papplSystemSetVersions(system, 1, &version);
+  startWatch(system);
+  papplSystemRun(system);
+  stopWatch();
+  papplSystemDelete(system);
+  removeLocalSocket(setup.socketPath, setup.socketInode);
+  return 0;
 }

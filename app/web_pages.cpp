@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "app/logo_image.h"
+#include "app/messages.h"
 #include "app/system.h"
 
 const char* tr(pappl_client_t* client, const char* text) { return papplClientGetLocString(client, text); }
@@ -19,6 +20,7 @@ void addPrinterPages(pappl_printer_t* printer, void*) {
   papplSystemAddResourceCallback(system, path, "text/html", logoPage, printer);
   papplPrinterAddLink(printer, "Logo", path,
                       static_cast<pappl_loptions_t>(PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_STATUS));
+  addMessagesPage(printer, nullptr);
 }
 
 void removePrinterFiles(pappl_printer_t* printer, pappl_pr_driver_data_t*) {

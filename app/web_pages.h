@@ -10,7 +10,7 @@
 
 // PAPPL's printer creation callback: registers the pages of a new printer
 // (before PAPPL registers its own, so ours take /NAME/printing) and links
-// the Logo page from the printer's pages.
+// the Logo and Messages pages from the printer's pages.
 void addPrinterPages(pappl_printer_t* printer, void* data);
 
 // The printer's files (stored logos) are removed with it (driver delete

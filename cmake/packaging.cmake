@@ -44,9 +44,15 @@ set(CPACK_DEBIAN_APP_DESCRIPTION
 talvero-printer-app is an IPP Everywhere Printer Application (PAPPL) for the\n\
 47 models of Talvero ESC/POS thermal receipt printers: CUPS, phones and any\n\
 IPP client print to it without a driver, and it prints every page as the CUPS\n\
-driver does. Its systemd unit is installed disabled. The package also holds\n\
+driver does. Its systemd unit is installed disabled; enabled, it runs as a\n\
+user of its own in systemd's sandbox. The package also holds\n\
 talvero-virtual-printer, a receipt printer on a loopback port for tests and\n\
 demos.")
+# The service runs as a system user of its own, which postinst makes with
+# adduser. Without avahi-daemon the app runs, but neither announces its
+# printers nor finds network printers.
+set(CPACK_DEBIAN_APP_PACKAGE_DEPENDS "adduser")
+set(CPACK_DEBIAN_APP_PACKAGE_RECOMMENDS "avahi-daemon")
 # systemd's unit is installed, not enabled: the maintainer scripts only tell
 # systemd about it, and a purge removes what an enable made.
 set(CPACK_DEBIAN_APP_PACKAGE_CONTROL_EXTRA

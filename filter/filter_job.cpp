@@ -62,6 +62,7 @@ LoopEnd runPages(RasterJob& raster, cups_raster_t* stream, PrinterGate& gate) {
     }
     gate.beforePage();
     if (!finishRasterPage(raster)) return LoopEnd::AllocationFailure;
+    if (raster.failed) break;  // a page the printer cannot take ends the job
     if (raster.job.out.writeError() != 0) break;  // the printer is gone: end as if the stream ended
   }
   return LoopEnd::EndOfJob;

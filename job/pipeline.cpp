@@ -171,18 +171,24 @@ bool turn(PageWork& work, Planes& planes, int32_t rotation) {
   return true;
 }
 
+// Bytes per row of the job's focus window on rows of `rowBytes` bytes of a
+// page turned by `rotation`, or 0 when the page is not cut: only a halved
+// page whose rows are still wider than the window is.
+uint32_t focusWindowBytes(const JobContext& job, uint32_t rowBytes, int32_t rotation) {
+  if (job.settings.PageSize != kReduceToHalf || rowBytes <= kFocusMinBytes || (job.Focus != 1 && job.Focus != 2)) {
+    return 0;
+  }
+  bool window64 = job.Focus == 2 || rotation == 1 || rotation == 3;
+  return window64 ? kFocusMinBytes : rowBytes - rowBytes / 3;
+}
+
 // Cuts every plane to the job's focus window (Focus 1 the right-hand part,
-// 2 the centre): only a halved page whose rows are still wider than the
-// window. False when memory ran out.
+// 2 the centre). False when memory ran out.
 bool cutToWindow(PageWork& work, Planes& planes) {
   const JobContext& job = work.job;
   cups_page_header_t& header = work.header;
-  uint32_t rowBytes = header.cupsBytesPerLine;
-  if (job.settings.PageSize != kReduceToHalf || rowBytes <= kFocusMinBytes || (job.Focus != 1 && job.Focus != 2)) {
-    return true;
-  }
-  bool window64 = job.Focus == 2 || job.Rotation == 1 || job.Rotation == 3;
-  uint32_t width = window64 ? kFocusMinBytes : rowBytes - rowBytes / 3;
+  uint32_t width = focusWindowBytes(job, header.cupsBytesPerLine, job.Rotation);
+  if (width == 0) return true;
   for (size_t i = 0; i < planes.count; ++i) {
     if (!work.buffers.window[i].reserve(bytes(header.cupsHeight, width))) return false;
   }
@@ -248,4 +254,27 @@ Made runMonoPipeline(PageWork& work, PagePlanes& made) {
   if (!hasImage(work.header)) return Made::Nothing;
   if (!job.model.compact && !cutToWindow(work, planes)) return Made::NoMemory;
   return handOver(work, planes, made);
+}
+
+PlaneShape planeShape(const PageWork& work, bool colourPlanes) {
+  const JobContext& job = work.job;
+  cups_page_header_t header = work.header;
+  // The same header changes as the stages above, in their order.
+  uint32_t rowBytes = colourPlanes ? header.cupsBytesPerLine / 4 : header.cupsBytesPerLine;
+  const Reduction* reduction = reductionFor(job.settings.PageSize);
+  if (reduction != nullptr && (colourPlanes || job.model.monoScale)) {
+    reduceHeader(header, rowBytes, reduction->divisor);
+    rowBytes = header.cupsBytesPerLine;
+  }
+  int32_t rotation = job.settings.Rotation;
+  if (rotation == 1 || rotation == 3) {
+    quarterTurnHeader(header);
+    rowBytes = header.cupsBytesPerLine;
+  }
+  uint32_t window = focusWindowBytes(job, header.cupsBytesPerLine, rotation);
+  if ((colourPlanes || !job.model.compact) && window != 0) {
+    rowBytes = window;
+    focusHeader(header, rowBytes);
+  }
+  return {header.cupsWidth, rowBytes};
 }

@@ -42,3 +42,12 @@ enum class Made {
 // planes to print, which point into the work's buffers.
 Made runColourPipeline(PageWork& work, PagePlanes& made);
 Made runMonoPipeline(PageWork& work, PagePlanes& made);
+
+// The width and row length of the planes a pipeline would hand the writers
+// for the current page (work.header as the page reader left it), worked out
+// from the header alone.
+struct PlaneShape {
+  uint32_t width;
+  uint32_t rowBytes;
+};
+PlaneShape planeShape(const PageWork& work, bool colourPlanes);

@@ -102,6 +102,21 @@ bool printCountedPage(PageWork& work) {
   return made != Made::NoMemory;
 }
 
+// Whether the printer's commands can carry the page the pipeline will make
+// of the one just read; writes the ERROR line when they cannot (a page
+// wider than a command's two-byte fields, as after a quarter turn of a
+// long page), so that the page is neither counted nor sent.
+bool commandsCarry(RasterJob& raster) {
+  Pipeline pipeline = pipelineFor(raster.job);
+  if (pipeline == Pipeline::None) return true;
+  PlaneShape shape = planeShape(raster.work, pipeline == Pipeline::TwoColour);
+  const char* command = commandTooSmallFor(raster.job, pipeline == Pipeline::TwoColour, shape.width, shape.rowBytes);
+  if (command == nullptr) return true;
+  raster.job.log.printf("ERROR: Page %d not printed: its rows of %u dots (%u bytes) are too wide for the %s command.\n",
+                        raster.pagesRead, shape.width, shape.rowBytes, command);
+  return false;
+}
+
 // The page reader's result line and the height after it.
 void reportPageRead(const Diagnostics& log, int result, const cups_page_header_t& header) {
   log.printf("TALVERO_DEBUG_MSG : removeNullLine return = %d\n", result);
@@ -168,6 +183,10 @@ bool finishRasterPage(RasterJob& raster) {
   reportPageRead(job.log, result, work.header);
   if (result == kPageBlank) return true;
   work.page = work.buffers.page.data() + size_t{firstRow} * work.header.cupsBytesPerLine;
+  if (!commandsCarry(raster)) {
+    raster.failed = true;
+    return true;
+  }
 
   ++raster.pageCount;
   job.log.printf("TALVERO DEBUG MESG: PAGE: %d %d\n", raster.pageCount, work.header.NumCopies);

@@ -49,8 +49,10 @@ uint8_t* rasterPageRows(RasterJob& raster, uint32_t rows);
 void abandonRasterPage(RasterJob& raster);
 
 // All the page's rows are in: trims it, counts it, kicks the drawer before
-// the first page, prints it and sends the end-of-page feed or cut. Returns
-// false when memory ran out (the job then ends at once).
+// the first page, prints it and sends the end-of-page feed or cut. A page
+// the printer's commands cannot carry is not counted nor sent: an ERROR
+// line, the failed flag, and the job ends there. Returns false when memory
+// ran out (the job then ends at once).
 bool finishRasterPage(RasterJob& raster);
 
 // Reports the allocation failure and sets the failed flag; the job ends

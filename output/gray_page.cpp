@@ -109,20 +109,35 @@ void sendStored(JobContext& job, const PagePlanes& page) {
 
 }  // namespace
 
+const char* grayCommandTooSmall(const JobContext& job, uint32_t width, size_t rowBytes) {
+  switch (chooseForm(job.model, job.settings.CompPrinting)) {
+    case Form::RasterBitImage:
+      return rowBytes > kMaxField16 ? "GS v 0" : nullptr;
+    case Form::Compressed:
+      return width > kMaxField16 ? "compressed raster" : nullptr;
+    case Form::Stored:
+      return fitsStoreCommand(width, rowBytes) ? nullptr : "GS ( L";
+    case Form::None:
+      return nullptr;
+  }
+  return nullptr;
+}
+
 void printGrayPage(JobContext& job, const PagePlanes& page) {
   size_t rowBytes = page.rowBytes;
   // A width or row length beyond its two-byte field cannot be split into
   // bands of rows: the printer would read a wrapped number and print
-  // garbage, so such an image is not sent at all.
+  // garbage, so such an image is not sent at all (the raster job refuses
+  // such a page before it counts it).
+  if (const char* command = grayCommandTooSmall(job, page.width, rowBytes)) {
+    return reportPageTooWide(job.log, command, page.width, rowBytes);
+  }
   switch (chooseForm(job.model, job.settings.CompPrinting)) {
     case Form::RasterBitImage:
-      if (rowBytes > kMaxField16) return reportPageTooWide(job.log, "GS v 0", page.width, rowBytes);
       return sendRasterBitImage(job, page);
     case Form::Compressed:
-      if (page.width > kMaxField16) return reportPageTooWide(job.log, "compressed raster", page.width, rowBytes);
       return sendCompressed(job, page, job.model.rleRows);
     case Form::Stored:
-      if (!fitsStoreCommand(page.width, rowBytes)) return reportPageTooWide(job.log, "GS ( L", page.width, rowBytes);
       return sendStored(job, page);
     case Form::None:
       return;

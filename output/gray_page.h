@@ -7,3 +7,7 @@
 // Sends the monochrome page (its `black` plane) in the form the job's model
 // and CompPrinting choose.
 void printGrayPage(JobContext& job, const PagePlanes& page);
+
+// The command of the job's monochrome form that cannot carry rows of `width`
+// dots and `rowBytes` bytes, or nullptr when it can.
+const char* grayCommandTooSmall(const JobContext& job, uint32_t width, size_t rowBytes);

@@ -4,6 +4,7 @@
 #include "output/page.h"
 
 #include "output/color_page.h"
+#include "output/graphics.h"
 #include "output/gray_page.h"
 #include "output/logo.h"
 
@@ -21,4 +22,9 @@ void printPage(JobContext& job, const PagePlanes& page) {
     printGrayPage(job, page);
   }
   if (placement.after) sendLogoBlock(job.out, logo);
+}
+
+const char* commandTooSmallFor(const JobContext& job, bool colourPlanes, uint32_t width, size_t rowBytes) {
+  if (colourPlanes) return fitsStoreCommand(width, rowBytes) ? nullptr : "GS ( L";
+  return grayCommandTooSmall(job, width, rowBytes);
 }

@@ -19,3 +19,8 @@ struct PagePlanes {
 
 // Sends the page as the job's ColorMode says, with its logos.
 void printPage(JobContext& job, const PagePlanes& page);
+
+// The printer command that cannot carry a page of `width` dots in rows of
+// `rowBytes` bytes, in black and red when `colourPlanes`, else in the job's
+// monochrome form; nullptr when the page fits.
+const char* commandTooSmallFor(const JobContext& job, bool colourPlanes, uint32_t width, size_t rowBytes);

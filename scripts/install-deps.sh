@@ -10,10 +10,11 @@ PACKAGES="
   g++ cmake make pkg-config
   libcups2-dev libcupsimage2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libpng-dev libjpeg-dev libpappl-dev
+  libpng-dev libjpeg-dev libpappl-dev libpam0g-dev
   cups cups-client cups-filters cups-ppdc cups-ipp-utils
   ghostscript poppler-utils
   python3 man-db
+  systemd iproute2
   chromium
   dpkg-dev file lintian
   clang-14 libfuzzer-14-dev

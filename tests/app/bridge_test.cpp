@@ -78,7 +78,7 @@ BridgeRun printThroughBridge(const JobCase& job) {
     for (uint32_t y = 0; y < page.header.cupsHeight; ++y) {
       bridgeWriteLine(*bridge, y, &page.pixels[size_t{y} * page.header.cupsBytesPerLine]);
     }
-    EXPECT_TRUE(bridgeEndPage(*bridge));
+    EXPECT_TRUE(bridgeEndPage(*bridge, why)) << why;
   }
   BridgeResult result = bridgeEndJob(std::move(bridge));
   EXPECT_FALSE(result.failed);

@@ -1,11 +1,13 @@
 // Pages the filter refuses, and the bounds that hold whatever a header
-// claims: a layout the chosen pipeline cannot print ends the job with one
-// ERROR line and nothing of that page sent; a small input never makes much
-// printer output nor takes much memory.
+// claims: a layout the chosen pipeline cannot print, or rows too wide for
+// the printer's commands, end the job with one ERROR line and nothing of
+// that page sent or counted; a small input never makes much printer output
+// nor takes much memory, and a compressed one takes memory by its page.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>
+#include <tuple>
 
 #include "support.h"
 
@@ -73,6 +75,71 @@ TEST(PageLimitsTest, LayoutsThePipelineCannotPrintAreRefused) {
                                        "per dot and " + std::to_string(c.needed) + " bytes per row.");
     EXPECT_EQ(err.back(), "INFO: Ready to print.");
     EXPECT_EQ(std::count(err.begin(), err.end(), "TALVERO DEBUG MESG: PAGE: 1 1"), 1);
+  }
+}
+
+// A page of `width` x `height` dots whose every row is the same pattern, so
+// that a compressed ('RaS2') stream of it is a few bytes per 256 rows.
+RasterPage patternPage(uint32_t width, uint32_t height, bool twoColour) {
+  RasterPage page = blankPage(width, height, twoColour);
+  size_t rowBytes = page.header.cupsBytesPerLine;
+  for (size_t i = 0; i < page.pixels.size(); ++i) page.pixels[i] = (i % rowBytes) / 64 % 2 == 0 ? 0xA5 : 0;
+  return page;
+}
+
+TEST(PageLimitsTest, PagesTooWideForThePrinterCommandsAreRefused) {
+  // Rows wider than a command's two-byte fields: after a quarter turn of a
+  // long page (stored graphics), or as they come (compressed raster).
+  const std::tuple<const char*, uint32_t, uint32_t, bool, const char*> cases[] = {
+      // options, width, height, two-colour, the ERROR line
+      {"ColorModel=0 Rotation=1", 8, 70000, true,
+       "ERROR: Page 2 not printed: its rows of 70000 dots (8750 bytes) are too wide for the GS ( L command."},
+      {"ColorModel=1 CompPrinting=1", 70000, 8, false,
+       "ERROR: Page 2 not printed: its rows of 70000 dots (8750 bytes) are too wide for the compressed raster "
+       "command."},
+  };
+  for (const auto& [options, width, height, twoColour, message] : cases) {
+    SCOPED_TRACE(options);
+    std::string dir = tempDir();
+    writeRaster(dir + "/job.ras", {goodPage(twoColour), patternPage(width, height, twoColour), goodPage(twoColour)},
+                true);
+    writeRaster(dir + "/first.ras", {goodPage(twoColour)}, true);
+    std::string ppd = TALVERO_PPD_DIR "/tlv031.ppd";
+    std::string all = std::string(options) + " PageCut=0 LogoPosition=0 PageType=1";
+    FilterResult r = runFilter({{"1", "user", "title", "1", all}, ppd, dir + "/job.ras"});
+    FilterResult first = runFilter({{"1", "user", "title", "1", all}, ppd, dir + "/first.ras"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out == first.out) << describeMismatch(first.out, r.out);
+    std::vector<std::string> err = lines(r.err);
+    EXPECT_EQ(std::count(err.begin(), err.end(), message), 1) << r.err;
+    EXPECT_EQ(std::count_if(err.begin(), err.end(), [](const std::string& l) { return l.rfind("PAGE: ", 0) == 0; }),
+              1);
+  }
+}
+
+TEST(PageLimitsTest, CompressedPagesTakeMemoryByTheirSizeAfterDecompression) {
+  // A few KiB of 'RaS2' stream describe 16 MiB pages. Memory follows the
+  // page after decompression, not the stream: at most 2.5 times its pixel
+  // data, turned by a quarter (the largest pipeline), plus the process's own.
+  constexpr size_t kPageBytes = size_t{16} << 20;
+  const std::tuple<const char*, uint32_t, bool> cases[] = {  // options, width, two-colour
+      {"ColorModel=0 Rotation=1", 8192, true},
+      {"ColorModel=1 Rotation=3", 32768, false},
+      {"ColorModel=0 PageSize=100A4Half FocusArea=2", 8192, true},
+  };
+  for (const auto& [options, width, twoColour] : cases) {
+    SCOPED_TRACE(options);
+    uint32_t rowBytes = blankPage(width, 1, twoColour).header.cupsBytesPerLine;
+    std::string dir = tempDir();
+    writeRaster(dir + "/job.ras", {patternPage(width, static_cast<uint32_t>(kPageBytes / rowBytes), twoColour)}, true);
+    std::ifstream in(dir + "/job.ras", std::ios::binary | std::ios::ate);
+    EXPECT_LE(static_cast<size_t>(in.tellg()), size_t{64} << 10);
+    FilterResult r = runFilter({{"1", "user", "title", "1", std::string(options) + " PageType=1"},
+                                TALVERO_PPD_DIR "/tlv031.ppd", dir + "/job.ras"});
+    EXPECT_EQ(r.status, 0) << r.err.substr(r.err.size() > 2000 ? r.err.size() - 2000 : 0);
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's own memory would be measured
+    EXPECT_LE(r.peakRssKb, static_cast<long>((kPageBytes * 5 / 2 + (size_t{24} << 20)) >> 10));
+#endif
   }
 }
 

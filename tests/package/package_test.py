@@ -38,6 +38,7 @@ Run as root by scripts/test.sh after scripts/package.sh, or directly:
 """
 import atexit
 import glob
+import grp
 import os
 import pwd
 import re
@@ -208,7 +209,7 @@ class InstalledPackage(kit.ChainTestCase):
                 self.assertIn(f"/usr/share/man/man{name[-1]}/{name}.gz", self.installed_files[owners[0]])
 
     def test_2b_app_in_place(self):
-        """The app's programs root 0755, its unit runs the installed one, which lists the 47 models (an 80 mm driver each)."""
+        """The app's programs root 0755, its unit runs the installed one as its own user, which lists the 47 models (an 80 mm driver each)."""
         files = self.installed_files[APP_PACKAGE]
         self.assertEqual(files, [p for p in files if os.path.lexists(p)], "dpkg -L names missing files")
         for name in APP_PROGRAMS:
@@ -222,6 +223,8 @@ class InstalledPackage(kit.ChainTestCase):
         self.assertEqual((st.st_uid, stat.S_IMODE(st.st_mode)), (0, 0o644))
         with open(UNIT) as f:
             self.assertRegex(f.read(), r"(?m)^ExecStart=/usr/bin/talvero-printer-app server ")
+        # The service's own user, made by postinst, in group lp for USB printers.
+        self.assertIn(pwd.getpwnam("talvero-printer-app").pw_name, grp.getgrnam("lp").gr_mem)
 
         # As nobody, its state and socket in the workspace: root's `drivers`
         # would open /run/talvero-printer-app.sock and /var/lib/talvero-printer-app.

@@ -52,6 +52,7 @@ VENDOR = {"PageCut": "page-cut", "CashDrawer": "cash-drawer", "CashDrawerOpen": 
 EXPLAINED = [
     r"identify-actions-default WITH-VALUE", r'GOT: identify-actions-default="none"',
     r"EXPECTED: identify-actions-supported$",
+    r"EXPECTED: (printer-uri-supported|uri-security-supported) \(\d values?\) SAME-COUNT-AS",
     r"EXPECTED: (printer-supply|printer-supply-description)$",
     r"EXPECTED: (preferred-attributes-supported|overrides-supported|print-rendering-intent-default"
     r"|print-rendering-intent-supported|pwg-raster-document-sheet-back)$",

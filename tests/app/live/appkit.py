@@ -146,16 +146,21 @@ class App:
 
     USER = "nobody"
 
-    def __init__(self, ws):
+    def __init__(self, ws, options=(), name="app"):
+        """`options` are further server options (-o NAME=VALUE), after the defaults;
+        `name` tells apart the servers of one workspace."""
         self.ws = ws
-        self.home = ws.mkdir("app-home")
+        self.options = [arg for option in options for arg in ("-o", option)]
+        self.home = ws.mkdir(f"{name}-home")
         self.spool = os.path.join(self.home, "spool")
         self.log = os.path.join(self.home, "app.log")
         entry = pwd.getpwnam(self.USER)
         self.ids = {"user": entry.pw_uid, "group": entry.pw_gid, "extra_groups": []}
         os.chown(self.home, entry.pw_uid, entry.pw_gid)
-        self.binary = shutil.copy(APP, ws.join("talvero-printer-app"))
-        os.chmod(self.binary, 0o755)
+        self.binary = ws.join("talvero-printer-app")  # one copy for the workspace's servers
+        if not os.path.exists(self.binary):
+            shutil.copy(APP, self.binary)
+            os.chmod(self.binary, 0o755)
         self.env = dict(os.environ, HOME=self.home, XDG_CONFIG_HOME=self.home, TMPDIR=self.home)
         self.proc = None
         self.port = None
@@ -167,7 +172,8 @@ class App:
             with open(self.ws.join("app.out"), "ab") as out:
                 self.proc = subprocess.Popen(
                     [self.binary, "server", "-o", f"server-port={self.port}", "-o", f"spool-directory={self.spool}",
-                     "-o", f"log-file={self.log}", "-o", "log-level=debug", "-o", "listen-hostname=127.0.0.1"],
+                     "-o", f"log-file={self.log}", "-o", "log-level=debug", "-o", "listen-hostname=127.0.0.1",
+                     *self.options],
                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT, env=self.env,
                     preexec_fn=kit._die_with_parent, **self.ids)
             deadline = time.monotonic() + 20
@@ -249,27 +255,39 @@ def ipp_value(tag, value):
     return value if tag in ("integer", "enum", "boolean") else f'"{value}"'
 
 
-def run_test(ws, uri, name, operation, groups, document=None):
-    """Runs one ipptool test of `operation` with attribute `groups`
-    ({group tag: [(value tag, name, value)]}) and `document`; returns the
-    response's attributes. Fails unless the status is successful-ok."""
-    lines = [f'\tNAME "{name}"', f"\tOPERATION {operation}", "\tGROUP operation-attributes-tag",
+def ipp_request(ws, uri, operation, groups, document=None, user="test", netns=None):
+    """Sends `operation` to `uri` (its printer-uri, or its system-uri when it
+    ends in /ipp/system) with ipptool, with attribute `groups` ({group tag:
+    [(value tag, name, value)]}), `document` and requesting-user-name `user`,
+    from network namespace `netns` when given; returns (status-code text,
+    {name: value text} of the response)."""
+    kind = "system" if uri.endswith("/ipp/system") else "printer"
+    lines = [f"\tOPERATION {operation}", "\tGROUP operation-attributes-tag",
              "\tATTR charset attributes-charset utf-8", "\tATTR naturalLanguage attributes-natural-language en",
-             "\tATTR uri printer-uri $uri", "\tATTR name requesting-user-name test"]
-    for group, attributes in groups.items():
+             f"\tATTR uri {kind}-uri $uri", f"\tATTR name requesting-user-name {user}"]
+    for group, attributes in sorted(groups.items(), key=lambda g: g[0] != "operation-attributes-tag"):
         if group != "operation-attributes-tag":
             lines.append(f"\tGROUP {group}")
         lines += [f"\tATTR {tag} {attr} {ipp_value(tag, value)}" for tag, attr, value in attributes]
     if document:
         lines.append(f"\tFILE {document}")
-    lines.append("\tSTATUS successful-ok")
     test = ws.join(f"{operation}-{time.monotonic_ns()}.test")
     with open(test, "w") as f:
         f.write("{\n" + "\n".join(lines) + "\n}\n")
-    status, out = ipptool(uri, test, "-tv")
-    if status != 0:
-        raise AssertionError(f"{name} failed:\n{out[-3000:]}")
-    return parse_attributes(out)
+    namespace = ["ip", "netns", "exec", netns] if netns else []
+    proc = kit.run([*namespace, IPPTOOL, "-T", "30", "-tv", uri, test], timeout=120, check=False)
+    out = proc.stdout.decode(errors="replace") + proc.stderr.decode(errors="replace")
+    status = re.search(r"status-code = ([\w-]+)", out)
+    return (status.group(1) if status else f"no answer: {out[-500:]}"), parse_attributes(out)
+
+
+def run_test(ws, uri, name, operation, groups, document=None):
+    """ipp_request as user "test"; returns the response's attributes. Fails
+    unless the status is successful-ok."""
+    status, attributes = ipp_request(ws, uri, operation, groups, document)
+    if status != "successful-ok":
+        raise AssertionError(f"{name} failed: {status} {attributes.get('status-message', '')}")
+    return attributes
 
 
 def print_job(ws, uri, document, document_format, attributes=()):
