@@ -93,13 +93,16 @@ class StateLines final : public WaitHooks {
     for (const std::string& keyword : shown_) {
       if (now.count(keyword) == 0) log_.printf("STATE: -%s\n", keyword.c_str());
     }
+    // While the job waits, its reasons are said again at each answer: cupsd
+    // reads all the job's processes through one pipe, and a line of ours
+    // written while another filter is half-way through a line of its own
+    // (Ghostscript writes some in pieces) becomes part of that line.
+    std::string message = waitMessage(status);
     for (const std::string& keyword : now) {
-      if (shown_.count(keyword) == 0) log_.printf("STATE: +%s\n", keyword.c_str());
+      if (shown_.count(keyword) == 0 || !message.empty()) log_.printf("STATE: +%s\n", keyword.c_str());
     }
     shown_ = now;
-    // Said again at each answer while the job waits: the other filters of
-    // the job write INFO: lines of their own meanwhile.
-    std::string message = waitMessage(status);
+    // INFO: lines are said again too: the other filters write their own meanwhile.
     if (!message.empty() || message != message_) {
       log_.printf("INFO: %s\n", message.empty() ? "The printer is ready; printing." : message.c_str());
     }
